@@ -71,6 +71,8 @@ public:
     int LinesWritten() const { return FLines; }
     int Resets() const { return FResets; }
     bool HungUp() const { return FHungUp; }
+    // Bytes of an unfinished frame are waiting.
+    bool HasPartial() const { return !FPending.empty(); }
 
     // The 56-byte identity payload as the device reports it now.
     ABytes IdentityPayload() const;

@@ -1,0 +1,134 @@
+// The simulator on real pseudo-terminals: a host opens the device's port, asks and gets answers at line rate.
+#include "tools/sim/sim_runner.h"
+
+#include "bootloader/devid.h"
+#include "timing/timing.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The host side of one port: raw, non-blocking.
+class HostPort {
+public:
+    explicit HostPort(const std::string& path)
+    {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios t{};
+        if (fd >= 0 && tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~HostPort()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    void Write(const ABytes& b) { ASSERT_EQ(::write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+    // Reads until `want` bytes arrived or `timeoutMs` passed; `hup` tells whether the line died.
+    ABytes Read(std::size_t want, double timeoutMs, bool* hup = nullptr)
+    {
+        ABytes got;
+        const double end = NowMs() + timeoutMs;
+        while (got.size() < want && NowMs() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 5) > 0) {
+                if (p.revents & (POLLHUP | POLLERR)) {
+                    if (hup)
+                        *hup = true;
+                    break;
+                }
+                std::uint8_t buf[256];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    got.insert(got.end(), buf, buf + n);
+            }
+        }
+        return got;
+    }
+    int fd = -1;
+};
+
+TEST(SimRunner, AnswersAtLineRateAndDumpsWhatItReceived)
+{
+    const std::string dump = testing::TempDir() + "sim_runner_dump.json";
+    SimConfig cfg;
+    cfg.count = 2;
+    cfg.baud = 19200;
+    cfg.identity.id = 100;
+    cfg.dumpPath = dump;
+    SimRunner sim(cfg);
+    const std::vector<std::string> paths = sim.Open();
+    ASSERT_EQ(paths.size(), 2u);
+    sim.Start();
+
+    HostPort host(paths[1]);
+    ASSERT_GE(host.fd, 0);
+    const double t0 = NowMs();
+    host.Write(BootLoaderFrame(0, {}));
+    const ABytes reply = host.Read(59, 2000);
+    const double took = NowMs() - t0;
+    ASSERT_EQ(reply.size(), 59u);
+    EXPECT_EQ(DecodeDeviceID(reply).dID, 101); // device 1 gets id + 1
+    // 62 bytes at 10 bits each cross a 19200-baud line in 32.3 ms.
+    EXPECT_GE(took, 31.0);
+    EXPECT_LT(took, 500.0);
+
+    ABytes line = BytesFromU16s({0x0200});
+    line.resize(66, 0xAB);
+    host.Write(BootLoaderFrame(2, line));
+    EXPECT_EQ(host.Read(3, 2000), BootLoaderFrame(2, {}));
+    host.Write(BootLoaderFrame(3, {}));
+    EXPECT_EQ(host.Read(3, 2000), BootLoaderFrame(3, {}));
+    sim.Stop();
+
+    std::ifstream f(dump);
+    const nlohmann::json j = nlohmann::json::parse(f);
+    const auto& dev = j["devices"][1];
+    ASSERT_EQ(dev["frames"].size(), 3u);
+    EXPECT_EQ(dev["frames"][1]["cmd"], 2);
+    EXPECT_EQ(dev["frames"][1]["address"], 0x400);
+    EXPECT_TRUE(dev["frames"][1]["crc_ok"].get<bool>());
+    EXPECT_EQ(dev["resets"], 1);
+    ASSERT_EQ(dev["flash"].size(), 1u);
+    EXPECT_EQ(dev["flash"][0]["address"], 0x400);
+    std::string expected;
+    for (int k = 0; k < 64; ++k)
+        expected += "AB";
+    EXPECT_EQ(dev["flash"][0]["data"], expected);
+    EXPECT_TRUE(j["devices"][0]["frames"].empty());
+    std::remove(dump.c_str());
+}
+
+TEST(SimRunner, HangUpKillsTheLine)
+{
+    SimConfig cfg;
+    SimFaults f;
+    f.hangupAfter = 0;
+    cfg.faults[0] = f;
+    SimRunner sim(cfg);
+    const auto paths = sim.Open();
+    sim.Start();
+    HostPort host(paths[0]);
+    host.Write(BootLoaderFrame(0, {}));
+    EXPECT_EQ(host.Read(59, 2000).size(), 59u);
+    ABytes line = BytesFromU16s({0x0200});
+    line.resize(66, 0);
+    host.Write(BootLoaderFrame(2, line));
+    bool hup = false;
+    EXPECT_TRUE(host.Read(3, 2000, &hup).empty());
+    EXPECT_TRUE(hup);
+    sim.Stop();
+    EXPECT_TRUE(sim.Device(0).HungUp());
+}
+
+} // namespace
