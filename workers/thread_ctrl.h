@@ -76,7 +76,7 @@ protected:
     // The report, from the worker's own thread: runs the handler on the main thread and waits for it. Throws
     // Exception(ThreadCtrlBreak) for the reply ThreadCtrlReplyBreak (also: no handler, a handler that leaves Res
     // alone, no dispatcher, the application terminating), Exception(ThreadCtrlContinue) for ThreadCtrlReplyContinue;
-    // returns any other reply.
+    // returns any other reply. Never call it on the main thread: it would wait for itself.
     std::uint32_t CallSEvent(std::uint32_t wParam, std::uint32_t lParam);
 
     // The steps, on the worker's thread, in this order: ExecBefore once; per pass every due action through
