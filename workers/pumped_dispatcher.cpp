@@ -1,0 +1,83 @@
+// The pumped main-thread dispatcher: a queue of waiting calls, run by whoever pumps it.
+#include "workers/pumped_dispatcher.h"
+
+#include "timing/timing.h"
+
+#include <algorithm>
+#include <chrono>
+
+bool TPumpedDispatcher::Run(const std::function<void()>& fn)
+{
+    std::unique_lock lock(FLock);
+    if (FStopped)
+        return false;
+    TCall call{&fn};
+    FCalls.push_back(&call);
+    FArrived.notify_one();
+    FFinished.wait(lock, [&call] { return call.done || call.abandoned; });
+    return call.done;
+}
+
+void TPumpedDispatcher::OnApplicationTerminating() { Stop(); }
+
+bool TPumpedDispatcher::RunOne(std::unique_lock<std::mutex>& lock)
+{
+    if (FCalls.empty())
+        return false;
+    TCall* call = FCalls.front();
+    FCalls.pop_front();
+    lock.unlock();
+    try {
+        (*call->fn)();
+    } catch (...) {
+        // A call must not throw; if one does, the main loop keeps going and the worker is still released.
+    }
+    lock.lock();
+    call->done = true;
+    FFinished.notify_all();
+    return true;
+}
+
+std::size_t TPumpedDispatcher::Pump()
+{
+    std::unique_lock lock(FLock);
+    std::size_t n = 0;
+    while (RunOne(lock))
+        ++n;
+    return n;
+}
+
+bool TPumpedDispatcher::PumpUntil(const std::function<bool()>& done, double timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    for (;;) {
+        if (done())
+            return true;
+        const double left = deadline - NowMs();
+        if (left <= 0)
+            return done();
+        std::unique_lock lock(FLock);
+        if (!RunOne(lock)) {
+            const auto wait = std::chrono::duration<double, std::milli>(std::min(left, 5.0));
+            FArrived.wait_for(lock, wait, [this] { return !FCalls.empty(); });
+            RunOne(lock);
+        }
+    }
+}
+
+void TPumpedDispatcher::Stop()
+{
+    std::lock_guard lock(FLock);
+    FStopped = true;
+    for (TCall* call : FCalls)
+        call->abandoned = true;
+    FCalls.clear();
+    FFinished.notify_all();
+    FArrived.notify_all();
+}
+
+std::size_t TPumpedDispatcher::Waiting() const
+{
+    std::lock_guard lock(FLock);
+    return FCalls.size();
+}
