@@ -19,5 +19,6 @@ std::string VirtualPortsFolder();
 // pName: a plain file name (no '/', not "." or ".."); pPtsPath: /dev/pts/<N>, a character device.
 // Returns the link path. Throws Exception on a bad name or target, an untrusted folder, or a system failure.
 std::string RegisterVirtualPort(const std::string& pName, const std::string& pPtsPath);
-// Removes the link; a missing link is not an error. Throws Exception on a bad name or a system failure.
+// Removes the link; a missing link is not an error. Throws Exception on a bad name, an entry that is not a link,
+// or a system failure.
 void UnregisterVirtualPort(const std::string& pName);

@@ -80,6 +80,14 @@ void UnregisterVirtualPort(const std::string& pName)
     const char* op = "UnregisterVirtualPort";
     CheckName(op, pName);
     const std::string link = VirtualPortsFolder() + "/" + pName;
+    struct stat ls {};
+    if (lstat(link.c_str(), &ls) != 0) {
+        if (errno == ENOENT)
+            return;
+        Fail(op, link + ": " + SystemErrorText(errno));
+    }
+    if (!S_ISLNK(ls.st_mode))
+        Fail(op, link + " не является ссылкой");  // only what a registration made is removed
     if (unlink(link.c_str()) != 0 && errno != ENOENT)
         Fail(op, link + ": " + SystemErrorText(errno));
 }

@@ -159,6 +159,9 @@ TEST_F(VirtualPorts, RegisterAndUnregisterForASimulator)
     UnregisterVirtualPort("sim1");
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
     UnregisterVirtualPort("sim1");  // already gone: fine
+    std::ofstream(VirtualPortsFolder() + "/notalink") << "x";
+    EXPECT_THROW(UnregisterVirtualPort("notalink"), Exception);
+    EXPECT_TRUE(fs::exists(VirtualPortsFolder() + "/notalink"));
     const auto after = TBasicComPortCtrl::ListPorts();
     EXPECT_EQ(std::find(after.begin(), after.end(), link), after.end());
 

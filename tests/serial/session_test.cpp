@@ -103,6 +103,8 @@ protected:
         s.Default(19200, 1);
         ctrl.SetSetup(s);
     }
+    // The peer thread uses `seen` and `lastSend`: stop it before the members go.
+    void TearDown() override { pty.Stop(); }
     // The device answers each 3-byte request with `answer`, in pieces of `piece` bytes `pauseMs` apart.
     void Answer(ABytes answer, std::size_t piece = 0, int pauseMs = 0)
     {
@@ -343,7 +345,11 @@ protected:
         file = LogFolder() + "/" + LogFileStem(pty.SlavePath()) + date;
         std::remove(file.c_str());
     }
-    void TearDown() override { std::remove(file.c_str()); }
+    void TearDown() override
+    {
+        Session::TearDown();
+        std::remove(file.c_str());
+    }
     std::string Contents()
     {
         std::ifstream in(file, std::ios::binary);
