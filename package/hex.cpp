@@ -2,7 +2,6 @@
 #include "package/hex.h"
 
 #include "app/texts/error.h"
-#include "app/texts/format.h"
 
 std::uint8_t HexNibble(char c, bool Low)
 {
@@ -50,7 +49,21 @@ THexRec THexRec::FromText(const std::string& vl)
 
 std::string THexRec::ToText() const
 {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string r;
+    r.reserve(11 + 2 * D.size());
+    auto put = [&r](std::uint8_t b) {
+        r += kDigits[b >> 4];
+        r += kDigits[b & 0x0F];
+    };
     const std::uint32_t sum = L + (A >> 8) + (A & 0xFF) + T + BytesSum(D);
-    const unsigned check = (0x100 - (sum & 0xFF)) & 0xFF;
-    return Format(":%.2X%.4X%.2X", L, A, T) + BytesToText(D, "", true) + Format("%.2X", check);
+    r += ':';
+    put(L);
+    put(static_cast<std::uint8_t>(A >> 8));
+    put(static_cast<std::uint8_t>(A));
+    put(T);
+    for (std::uint8_t b : D)
+        put(b);
+    put(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
+    return r;
 }
