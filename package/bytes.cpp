@@ -89,11 +89,15 @@ std::uint8_t ByteAt(const ABytes& Data, std::int64_t i)
 
 std::uint16_t BytesToU16(const ABytes& Data, std::int64_t Index)
 {
+    if (Index < 0 || Index >= static_cast<std::int64_t>(Data.size()))
+        return 0;
     return static_cast<std::uint16_t>(ByteAt(Data, Index) | (ByteAt(Data, Index + 1) << 8));
 }
 
 std::uint32_t BytesToU32(const ABytes& Data, std::int64_t Index)
 {
+    if (Index < 0 || Index >= static_cast<std::int64_t>(Data.size()))
+        return 0;
     std::uint32_t v = 0;
     for (int k = 3; k >= 0; --k)
         v = (v << 8) | ByteAt(Data, Index + k);

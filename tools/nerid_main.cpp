@@ -1,0 +1,23 @@
+// nerid: the vendor's tool for making and inspecting updaters.
+#include <iostream>
+
+#include "app/texts/error.h"
+#include "tools/commands.h"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"nerid: makes and inspects firmware updaters (firmware package, updater executables)."};
+    app.require_subcommand(1);
+    AddContainerCommand(app);
+    AddPackCommand(app);
+    AddInfoCommand(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    } catch (const Exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
