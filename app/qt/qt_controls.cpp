@@ -124,12 +124,21 @@ void TQtTimer::SetEnabled(bool on)
 
 // ---- image
 
-TQtImage::TQtImage(const QPixmap& picture, QWidget* parent) : QLabel(parent), FPicture(picture)
+TQtImage::TQtImage(const QPixmap& picture, QWidget* parent) : QWidget(parent), FPicture(picture)
 {
-    setPixmap(picture);
-    setAlignment(Qt::AlignCenter);
     setFixedWidth(picture.width());
-    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void TQtImage::SetAlignment(Qt::Alignment a)
+{
+    FAlignment = a;
+    update();
+}
+
+void TQtImage::paintEvent(QPaintEvent*)
+{
+    const QRect at = QStyle::alignedRect(layoutDirection(), FAlignment, FPicture.size(), rect());
+    QPainter(this).drawPixmap(at.topLeft(), FPicture);
 }
 
 void TQtImage::SetVisible(bool on)
@@ -143,6 +152,8 @@ void TQtImage::SetVisible(bool on)
 TQtCheckBox::TQtCheckBox(QWidget* parent) : QAbstractButton(parent)
 {
     setCheckable(true);
+    // Any width: the text wraps to what the row leaves (a button's default policy would not shrink below its text).
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     FColor = palette().color(QPalette::Active, QPalette::WindowText);
     connect(this, &QAbstractButton::toggled, this, [this](bool) {
         if (FOnClick)

@@ -85,16 +85,21 @@ private:
     std::function<void()> FOnTimer;
 };
 
-// A picture drawn centred in the image's area. Visible() is the image's own flag (true once shown, even while its
-// window is not on screen yet).
-class TQtImage : public QLabel, public IImage {
+// A picture drawn in the image's area, centred unless SetAlignment says otherwise, never greyed (a disabled row keeps
+// its icon). Visible() is the image's own flag (true once shown, even while its window is not on screen yet).
+class TQtImage : public QWidget, public IImage {
 public:
     TQtImage(const QPixmap& picture, QWidget* parent);
     void SetVisible(bool on) override;
     bool Visible() const override { return FVisible; }
     const QPixmap& Picture() const { return FPicture; }
+    void SetAlignment(Qt::Alignment a);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
 
 private:
+    Qt::Alignment FAlignment = Qt::AlignCenter;
     QPixmap FPicture;
     bool FVisible = true;
 };

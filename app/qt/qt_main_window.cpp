@@ -158,7 +158,7 @@ TQtMainWindow::TQtMainWindow()
     auto* logoRU = Named<TQtImage>("imgLogoRU", QPixmap(QStringLiteral(":/nerid/logo_ru.png")), panel5);
     for (TQtImage* logo : {logoEN, logoRU}) {
         logo->setFixedWidth(logo->Picture().width());
-        logo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        logo->SetAlignment(Qt::AlignLeft | Qt::AlignTop);
         logo->SetVisible(false);
         Dock(panel5).AddWidget(logo, TDock::Left);
     }

@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -73,6 +74,10 @@ protected:
     std::unique_ptr<TQtMainWindow> W;
     TWindowControls C;
 };
+
+// Text is antialiased: a pixel "of" a font colour is one whose hue leans clearly that way.
+bool Greenish(QColor c) { return c.green() > c.red() + 40 && c.green() > c.blue() + 40; }
+bool Reddish(QColor c) { return c.red() > c.green() + 60 && c.red() > c.blue() + 60; }
 
 TEST_F(QtWindow, FixedStayOnTopWindowWithCloseButtonOnly)
 {
@@ -227,6 +232,242 @@ TEST_F(QtWindow, CloseRunsTheCloseHandlerOnce)
     QTest::mouseClick(static_cast<QWidget*>(Named("btnCancel")), Qt::LeftButton);
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(W->isVisible());
+}
+
+// ---- device rows
+
+TEST_F(QtWindow, RowHasIconCentredThenWrappingTextLeftOfTheBox)
+{
+    Show();
+    TQtCheckBox* box = AddRow("\"Device\" 00000001 v.1.05  (isp.2, izm.0)\r\n   update is not required");
+    Settle();
+    const std::vector<TQtRowPanel*> rows = W->RowList().Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    TQtRowPanel* row = rows[0];
+    EXPECT_EQ(row->height(), 41);
+    EXPECT_EQ(row->width(), 352 - 5) << "the list keeps 5 pixels free on the right";
+    auto* icon = row->findChild<TQtImage*>();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->geometry(), QRect(0, 0, 15, 41));
+    EXPECT_EQ(icon->Picture().toImage(), static_cast<TQtImage*>(Named("imgDev"))->Picture().toImage());
+    EXPECT_EQ(box->geometry(), QRect(20, 0, 347 - 20, 41)) << "right margin 5 after the icon";
+    // The box at the right end, vertically centred; the text (with the line break) left of it.
+    const QRect ind = box->IndicatorRect();
+    EXPECT_GE(ind.right(), box->width() - 2);
+    EXPECT_LE(std::abs(ind.center().y() - box->height() / 2), 1);
+    EXPECT_EQ(box->text(), QStringLiteral("\"Device\" 00000001 v.1.05  (isp.2, izm.0)\n   update is not required"));
+    EXPECT_EQ(box->Text(), "\"Device\" 00000001 v.1.05  (isp.2, izm.0)\r\n   update is not required");
+
+    // Text drawn in the font colour, and only left of the box; kept while disabled (a finished row).
+    box->SetFontColor(TColor::Rgb(0, 128, 0));
+    box->SetEnabled(false);
+    row->SetEnabled(false);
+    EXPECT_FALSE(box->Enabled());
+    EXPECT_FALSE(row->Enabled());
+    const QImage img = box->grab().toImage();
+    int left = 0, right = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (Greenish(img.pixelColor(x, y)))
+                ++(x < ind.left() - 2 ? left : right);
+    EXPECT_GT(left, 100);
+    EXPECT_EQ(right, 0);
+    EXPECT_EQ(box->FontColor(), QColor(0, 128, 0));
+    // The icon is drawn as it is, vertically centred, not greyed by the disabled row.
+    const QImage pic = icon->Picture().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage drawn = icon->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < 15; ++y)
+        for (int x = 0; x < 15; ++x)
+            if (pic.pixelColor(x, y).alpha() == 255) {
+                ASSERT_EQ(drawn.pixelColor(x, 13 + y), pic.pixelColor(x, y)) << x << "," << y;
+            }
+}
+
+// A long text wraps onto more lines instead of running under the box.
+TEST_F(QtWindow, LongRowTextWraps)
+{
+    Show();
+    TQtCheckBox* box = AddRow("\"A device with a rather long name\" 0000ABCD v.12.34  (isp.255, izm.255)");
+    Settle();
+    box->SetFontColor(TColor::Rgb(255, 0, 0));
+    const QImage img = box->grab().toImage();
+    int top = img.height(), bottom = -1;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < box->IndicatorRect().left(); ++x)
+            if (Reddish(img.pixelColor(x, y))) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    EXPECT_GT(bottom - top, QFontMetrics(box->font()).height()) << "two lines of text";
+}
+
+TEST_F(QtWindow, ClickOnTheTextTogglesAndRunsTheHandlerOnce)
+{
+    Show();
+    int clicks = 0;
+    TQtCheckBox* box = AddRow("\"Device\" 00000001", &clicks);
+    Settle();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(10, box->height() / 2));
+    EXPECT_TRUE(box->Checked());
+    EXPECT_EQ(clicks, 1);
+    QTest::mouseClick(box, Qt::LeftButton, {}, box->IndicatorRect().center());
+    EXPECT_FALSE(box->Checked());
+    EXPECT_EQ(clicks, 2);
+    box->SetChecked(false);
+    EXPECT_EQ(clicks, 2) << "the same state runs nothing";
+    box->SetChecked(true);
+    EXPECT_EQ(clicks, 3);
+    box->SetChecked(true);
+    EXPECT_EQ(clicks, 3);
+    // A disabled row is inert, its check box included.
+    W->RowList().Rows()[0]->SetEnabled(false);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(10, box->height() / 2));
+    EXPECT_TRUE(box->Checked());
+    EXPECT_EQ(clicks, 3);
+    EXPECT_TRUE(box->Enabled()) << "its own flag is untouched";
+}
+
+// The search builds each row and moves it to -10: the newest row is on top. 1000 sends a row to the bottom.
+TEST_F(QtWindow, RowsStayOrderedByTheirTop)
+{
+    Show();
+    std::vector<IRowPanel*> made;
+    for (const char* name : {"A", "B", "C"}) {
+        IRowPanel* row = C.pnlData->NewRow();
+        row->SetCaption(name);
+        row->NewImage(*C.imgDev);
+        row->NewCheckBox()->SetText(name);
+        row->SetTop(-10);
+        made.push_back(row);
+    }
+    Settle();
+    auto captionsByY = [&] {
+        std::vector<TQtRowPanel*> rows = W->RowList().Rows();
+        std::sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+        std::string s;
+        for (auto* r : rows)
+            s += r->Caption();
+        return s;
+    };
+    EXPECT_EQ(captionsByY(), "CBA");
+    std::vector<int> tops;
+    for (TQtRowPanel* r : W->RowList().Rows())
+        tops.push_back(r->y());
+    EXPECT_EQ(tops, (std::vector<int>{0, 41, 82}));
+    made[2]->SetTop(1000);
+    made[0]->SetTop(-10);
+    Settle();
+    EXPECT_EQ(captionsByY(), "ABC");
+    made[2]->SetTop(41); // between the rows now at 0 and 41: goes before the one at 41
+    Settle();
+    EXPECT_EQ(captionsByY(), "ACB");
+}
+
+// 158 pixels hold three 41-pixel rows; the fourth brings up the vertical scroll bar, never a horizontal one.
+TEST_F(QtWindow, FourRowsOverflowIntoAVerticalScrollBar)
+{
+    Show();
+    EXPECT_EQ(W->RowList().viewport()->size(), QSize(352, 158));
+    for (int i = 0; i < 3; ++i)
+        AddRow("\"Device\" " + std::to_string(i) + " with a name long enough to wrap at this width of the list");
+    Settle();
+    EXPECT_FALSE(W->RowList().verticalScrollBar()->isVisible());
+    AddRow("\"Device\" 3");
+    Settle();
+    EXPECT_TRUE(W->RowList().verticalScrollBar()->isVisible());
+    EXPECT_FALSE(W->RowList().horizontalScrollBar()->isVisible());
+    EXPECT_EQ(W->RowList().verticalScrollBar()->maximum(), 4 * 41 - 158);
+    // The rows narrow to the viewport instead of running under the scroll bar.
+    for (TQtRowPanel* r : W->RowList().Rows())
+        EXPECT_EQ(r->width(), W->RowList().viewport()->width() - 5);
+}
+
+// ---- screenshots
+
+struct TSampleRow {
+    std::string text;
+    int state; // as the rows show it: 1 checked, 0 unchecked, 2 programmed, 3 failed, -1 not supported
+};
+
+struct TSample {
+    const char* file;
+    bool russian;
+    std::vector<std::string> texts; // lblCDevices, lblStateC, lblState, btnProg, btnCancel, caption
+    std::vector<TSampleRow> rows;
+    bool marquee;
+    int position;
+};
+
+// Renders the window in the states a user sees, with the texts the window logic sets, into
+// <build>/screens/*.png for the eye (and the README); checks what a broken rendering would lose.
+TEST_F(QtWindow, SampleScreenshots)
+{
+    const char* build = std::getenv("NERID_BUILD_DIR");
+    const QString dir = QString::fromLocal8Bit(build ? build : ".") + QStringLiteral("/screens");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const std::string id1 = "\"Nerid-4\" 0012A0F3 v.1.04  (isp.2, izm.1)", id2 = "\"Nerid-4\" 0012A107 v.1.05  (isp.2, izm.1)";
+    const std::string id3 = "\"Other\" 00000042 v.3.00  (isp.1, izm.0)";
+    const std::vector<TSample> samples = {
+        {"qt_window_ru_listed.png", true,
+         {"Найденые устройства:", "Состояние обновления:", "Найдено: 3", "Продолжить", "Закрыть",
+          "Nerid-4 v.1.05 (исп.2, изм.1)"},
+         {{id3 + "\r\n   обновление не поддерживается", -1}, {id2 + "\r\n   обновление не требуется", 0}, {id1, 1}},
+         false, 0},
+        {"qt_window_en_finished.png", false,
+         {"Found Devices:", "Firmware update status:", "Completed successfully", "Next", "Close",
+          "Nerid-4 v.1.05 (isp.2, izm.1)"},
+         {{id3 + "\r\n   update not supported", -1}, {id2 + "\r\n   update error", 3}, {id1 + "\r\n   update successful", 2},
+          {"\"Nerid-4\" 0012A111 v.1.05  (isp.2, izm.1)\r\n   update is not required", 0}},
+         false, 0},
+        {"qt_window_en_searching.png", false,
+         {"Found Devices:", "Firmware update status:", "Search . . .", "Next", "Close", "Nerid-4 v.1.05 (isp.2, izm.1)"},
+         {}, true, 0},
+    };
+    for (const TSample& s : samples) {
+        SCOPED_TRACE(s.file);
+        W = std::make_unique<TQtMainWindow>();
+        C = W->Controls();
+        C.lblCDevices->SetText(s.texts[0]);
+        C.lblStateC->SetText(s.texts[1]);
+        C.lblState->SetText(s.texts[2]);
+        C.btnProg->SetText(s.texts[3]);
+        C.btnCancel->SetText(s.texts[4]);
+        W->SetCaption(s.texts[5]);
+        (s.russian ? C.imgLogoRU : C.imgLogoEN)->SetVisible(true);
+        C.pgbMain->SetMarquee(s.marquee);
+        bool any = false;
+        for (const TSampleRow& r : s.rows) {
+            IRowPanel* row = C.pnlData->NewRow();
+            row->SetCaption(r.text);
+            row->NewImage(*C.imgDev);
+            ICheckBox* box = row->NewCheckBox();
+            box->SetText(r.text);
+            box->SetChecked(r.state == 1);
+            box->SetEnabled(r.state == 0 || r.state == 1);
+            row->SetEnabled(r.state != 2 && r.state != 3);
+            if (r.state == 2)
+                box->SetFontColor(TColor::Rgb(0, 128, 0));
+            else if (r.state == 3)
+                box->SetFontColor(TColor::Rgb(255, 0, 0));
+            else if (r.state == -1)
+                box->SetFontColor(TColor::System(TSysColor::GrayText));
+            row->SetTop(-10);
+            any = any || r.state == 1;
+        }
+        C.btnProg->SetEnabled(any);
+        Show();
+        W->SetColor(TColor::System(TSysColor::ActiveCaptionGradient));
+        const QString path = dir + QLatin1Char('/') + QLatin1String(s.file);
+        ASSERT_TRUE(SaveScreenshot(*W, path));
+        const QImage img(path);
+        ASSERT_EQ(img.size(), QSize(576, 370));
+        // The logo of the language is drawn where the design puts it: its orange arrow shows in the mark.
+        int orange = 0;
+        for (int y = 24; y < 24 + 57; ++y)
+            for (int x = 22; x < 22 + 60; ++x)
+                orange += img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).blue() < 60;
+        EXPECT_GT(orange, 100);
+    }
 }
 
 // The offscreen platform never takes the focus away from the application, so the test plays the platform's part and
