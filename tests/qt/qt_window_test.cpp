@@ -19,18 +19,13 @@ namespace {
 
 QApplication& App()
 {
-    static int argc = 1;
-    static char name[] = "qt_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    return *static_cast<QApplication*>(QCoreApplication::instance());
 }
 
 class QtWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        App();
         W = std::make_unique<TQtMainWindow>();
         C = W->Controls();
     }
@@ -399,11 +394,10 @@ struct TSample {
 };
 
 // Renders the window in the states a user sees, with the texts the window logic sets, into
-// <build>/screens/*.png for the eye (and the README); checks what a broken rendering would lose.
+// build/<preset>/screens/*.png for the eye (and the README); checks what a broken rendering would lose.
 TEST_F(QtWindow, SampleScreenshots)
 {
-    const char* build = std::getenv("NERID_BUILD_DIR");
-    const QString dir = QString::fromLocal8Bit(build ? build : ".") + QStringLiteral("/screens");
+    const QString dir = QStringLiteral(NERID_SCREENS_DIR);
     ASSERT_TRUE(QDir().mkpath(dir));
     const std::string id1 = "\"Nerid-4\" 0012A0F3 v.1.04  (isp.2, izm.1)", id2 = "\"Nerid-4\" 0012A107 v.1.05  (isp.2, izm.1)";
     const std::string id3 = "\"Other\" 00000042 v.3.00  (isp.1, izm.0)";
@@ -490,3 +484,13 @@ TEST_F(QtWindow, ApplicationActivationReachesTheHandlers)
 }
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // CTest sets the platform; test discovery and a hand run without a display get the same one.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
