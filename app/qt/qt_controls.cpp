@@ -43,6 +43,8 @@ static QString DisplayText(const std::string& s)
 
 TQtLabel::TQtLabel(QWidget* parent) : QLabel(parent)
 {
+    // Texts include the device's name from the package: never let it be read as markup.
+    setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 

@@ -168,6 +168,12 @@ TEST_F(QtWindow, TextsAndCaptionRoundTripUtf8)
     W->SetCaption("ABC v.1.05 (исп.2, изм.0)");
     EXPECT_EQ(W->windowTitle(), QStringLiteral("ABC v.1.05 (исп.2, изм.0)"));
     EXPECT_EQ(W->Caption(), "ABC v.1.05 (исп.2, изм.0)");
+    // A device name is shown as it is, markup included.
+    auto* label = static_cast<QLabel*>(Named("lblState"));
+    C.lblState->SetText("x");
+    const int plain = label->sizeHint().width();
+    C.lblState->SetText("<b>x</b>");
+    EXPECT_GT(label->sizeHint().width(), plain * 3);
     C.lblState->SetFontColor(TColor::Rgb(255, 0, 0));
     EXPECT_EQ(Named("lblState")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
