@@ -110,6 +110,8 @@ void TQtProgressBar::SetPosition(int position)
 TQtTimer::TQtTimer(QObject* parent) : QTimer(parent)
 {
     setInterval(100);
+    // A coarse timer may fire up to 5 % early; the window's steps are "100 ms after".
+    setTimerType(Qt::PreciseTimer);
     connect(this, &QTimer::timeout, this, [this] {
         if (FOnTimer)
             FOnTimer();

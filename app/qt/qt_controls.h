@@ -73,7 +73,7 @@ private:
     int FPosition = 0;
 };
 
-// A 100 ms QTimer. Enabling a running timer leaves it running (it does not restart the interval).
+// A 100 ms QTimer that never fires early. Enabling a running timer leaves it running (it does not restart the interval).
 class TQtTimer : public QTimer, public ITimer {
 public:
     explicit TQtTimer(QObject* parent);
