@@ -7,7 +7,6 @@
 namespace {
 
 constexpr std::uint32_t kFlashAddress = 0x400;
-constexpr std::uint32_t kFlashLength = 0x7C00;
 constexpr std::uint32_t kEepromAddress = 0x1E000;
 constexpr std::uint32_t kEepromLength = 0x200;
 
@@ -21,16 +20,17 @@ void PutU16(ABytes& d, std::size_t at, std::uint16_t v)
 
 THexDataFile BuildSampleImage(const TSampleFirmware& S)
 {
-    ABytes data(kFlashLength + kEepromLength);
+    const std::uint32_t flashLength = S.FlashLength < 32 ? 32 : S.FlashLength;
+    ABytes data(flashLength + kEepromLength);
     std::uint32_t x = S.Seed * 2654435761u + 12345u; // a small LCG: program bytes that differ from word to word
-    for (std::uint32_t i = 32; i < kFlashLength; ++i) {
+    for (std::uint32_t i = 32; i < flashLength; ++i) {
         x = x * 1103515245u + 12345u;
         data[i] = static_cast<std::uint8_t>(x >> 16);
     }
     for (std::uint32_t i = 0; i < kEepromLength; i += 2)
-        data[kFlashLength + i] = static_cast<std::uint8_t>(i / 2 * 7 + S.Seed);
+        data[flashLength + i] = static_cast<std::uint8_t>(i / 2 * 7 + S.Seed);
     // EP: the last program word of the flash block (word address).
-    PutU16(data, 0, static_cast<std::uint16_t>((kFlashAddress + kFlashLength) / 2 - 1));
+    PutU16(data, 0, static_cast<std::uint16_t>((kFlashAddress + flashLength) / 2 - 1));
     PutU16(data, 4, S.Version);
     PutU16(data, 6, S.Type);
     data[8] = S.Revision;
@@ -41,8 +41,8 @@ THexDataFile BuildSampleImage(const TSampleFirmware& S)
 
     TZorelBootLoaderHexDataFile image;
     image.SetInfo(kFlashLimit, kEepromLimit);
-    image.BytesFrom(BytesConcat(BytesFromU16s({2}), BytesConcat(BytesFromU32s({kFlashAddress, 0, kFlashLength,
-                                                                                kEepromAddress, kFlashLength,
+    image.BytesFrom(BytesConcat(BytesFromU16s({2}), BytesConcat(BytesFromU32s({kFlashAddress, 0, flashLength,
+                                                                                kEepromAddress, flashLength,
                                                                                 kEepromLength}),
                                                                  data)));
     PutU16(data, 2, image.CheckSumm());

@@ -15,6 +15,7 @@ struct TSampleFirmware {
     std::uint8_t Revision = 0;
     std::uint16_t Date = 0x0624;    // low byte year, high byte month, BCD
     std::uint32_t Seed = 1;         // varies the program bytes
+    std::uint32_t FlashLength = 0x7C00; // bytes of the flash block from 0x400; tests take smaller images
 };
 
 // The image as blocks and data, ready for BytesTo (container) or SaveAs (Intel HEX).
