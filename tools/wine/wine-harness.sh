@@ -30,6 +30,7 @@ create_prefix() {
     flock 9
     [ -e "$ready" ] && exit 0
     echo "== wine: creating prefix $WINEPREFIX"
+    local t0=$SECONDS
     rm -rf "$WINEPREFIX"
     # No Mono or Gecko: the tests need neither, and their installers would ask on a screen.
     WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot -i
@@ -47,6 +48,7 @@ create_prefix() {
     done
     wineserver -w
     touch "$ready"
+    echo "== wine: prefix ready in $((SECONDS - t0)) s"
   ) 9>"$WINEPREFIX.lock"
 }
 
@@ -87,7 +89,9 @@ map_port() { # COMn PATH
 }
 
 unmap_port() { # COMn
+  [[ "$1" =~ ^COM[0-9]+$ ]] || { echo "unmap-port: not a COM name: $1" >&2; exit 2; }
   wine reg delete "$PORTS_KEY" /v "$1" /f >/dev/null 2>&1 || true
+  rm -f "$WINEPREFIX/dosdevices/${1,,}" # the device manager never removes a link it made
   restart
 }
 
