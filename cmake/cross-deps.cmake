@@ -48,5 +48,5 @@ function(nerid_wine_com_port TARGET PORT)
   find_program(NERID_PYTHON3 python3 REQUIRED)
   set_property(TARGET ${TARGET} PROPERTY CROSSCOMPILING_EMULATOR
                env WINEPREFIX=${NERID_WINEPREFIX} WINEDEBUG=-all
-               ${NERID_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/wine/with_com_port.py ${PORT} -- ${NERID_WINE})
+               ${NERID_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/wine/with_com_port.py ${PORT} -- ${PROJECT_SOURCE_DIR}/tools/wine/wine-exec)
 endfunction()
