@@ -67,9 +67,10 @@ drop_host_ports() {
   done
 }
 
-# A fresh wineserver, with the device manager started (it reads the port mappings only then).
+# A warm wineserver, with the device manager started (it reads the port mappings only when the server starts).
+# A server that already runs is kept: wineserver -p then fails, and that is fine.
 boot() {
-  wineserver -p </dev/null >/dev/null 2>&1 # a daemon: it must not hold a caller's pipe open
+  wineserver -p </dev/null >/dev/null 2>&1 || true # a daemon: it must not hold a caller's pipe open
   wine cmd /c exit >/dev/null 2>&1 || true
   drop_host_ports
 }
