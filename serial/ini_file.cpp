@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace {
 
@@ -153,7 +155,11 @@ void TIniFile::Save() const
         out.flush();
         ok = static_cast<bool>(out);
     }
-    if (!ok || std::rename(tmp.c_str(), FFileName.c_str()) != 0) {
+    // std::filesystem::rename replaces an existing file on every platform; std::rename does not on Windows.
+    std::error_code ec;
+    if (ok)
+        std::filesystem::rename(tmp, FFileName, ec);
+    if (!ok || ec) {
         std::remove(tmp.c_str());
         throw Exception("Не удалось записать файл \"" + FFileName + "\"");
     }

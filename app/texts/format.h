@@ -4,7 +4,10 @@
 #include <cstdarg>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+// mingw-w64: the C runtime's own checks (ms_printf) unless its C99 printf is in use, as with libstdc++.
+#define NERID_PRINTF(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#elif defined(__GNUC__)
 #define NERID_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define NERID_PRINTF(fmt, args)

@@ -3,20 +3,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "package/bytes.h"
+
+// A new folder <temp>/<prefix><random> that did not exist before; empty on failure. Works on every platform.
+inline std::filesystem::path MakeTempFolder(const std::string& prefix)
+{
+    std::random_device rd;
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    for (int attempt = 0; attempt < 100 && !ec; ++attempt) {
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%08x%08x", rd(), rd());
+        const std::filesystem::path p = base / (prefix + suffix);
+        if (std::filesystem::create_directory(p, ec))
+            return p;
+    }
+    return {};
+}
 
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string t = (std::filesystem::temp_directory_path() / "nerid-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(t.data()), nullptr);
-        Dir = t;
+        Dir = MakeTempFolder("nerid-test-");
+        ASSERT_FALSE(Dir.empty());
     }
     void TearDown() override { std::filesystem::remove_all(Dir); }
 

@@ -1,0 +1,284 @@
+// The port primitives, the controller and its exchange engine on a real COM port (mapped to a pseudo-terminal under
+// wine), with the scripted device tests/serial/win32/line_peer.py on the native side.
+#include "tests/serial/win32/wine_check.h"
+
+#include "serial/comport.h"
+#include "serial/exchange_log.h"
+
+#include "app/texts/error.h"
+#include "timing/timing.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<no failure>";
+}
+
+// A request for the peer: command, length, payload.
+ABytes Request(char cmd, const ABytes& payload = {})
+{
+    ABytes r(2 + payload.size());
+    r[0] = static_cast<std::uint8_t>(cmd);
+    r[1] = static_cast<std::uint8_t>(payload.size());
+    std::copy(payload.begin(), payload.end(), r.begin() + 2);
+    return r;
+}
+
+// Complete once the answer holds Need bytes (0: never); counts the calls.
+class TestCtrl : public TCustomComPortCtrl {
+public:
+    std::size_t Need = 0;
+    std::atomic<int> Calls{0}, FinalCalls{0};
+    void CheckRecivedData(const ABytes& Send, const ABytes& Recive, bool& Complite) override
+    {
+        ++(Complite ? FinalCalls : Calls);
+        if (!Complite && Need && Recive.size() >= Need)
+            Complite = true;
+        TCustomComPortCtrl::CheckRecivedData(Send, Recive, Complite);
+    }
+};
+
+TSessionParams Params(std::uint32_t timeOut, std::uint16_t readCount, std::uint32_t betPacks, std::uint8_t dubl,
+                      std::uint32_t dublWait)
+{
+    TSessionParams p;
+    p.Init(timeOut, readCount, betPacks, dubl, dublWait);
+    return p;
+}
+
+class ComPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = MappedComPort();
+        if (port.empty())
+            GTEST_SKIP() << "needs a COM port connected by tools/wine/with_com_port.py";
+        ctrl.Open(port);
+        TCPCSetup s;
+        s.Default(19200, 1);
+        ctrl.SetSetup(s);
+    }
+    // Everything the peer still sends is read and dropped.
+    void Drain()
+    {
+        SleepMs(60);
+        ctrl.ClearBuffers(true, true);
+    }
+    std::string port;
+    TestCtrl ctrl;
+};
+
+} // namespace
+
+TEST_F(ComPort, LineSetupReachesTheLineAndReadsBack)
+{
+    for (std::uint32_t baud : {19200u, 115200u, 9600u}) {
+        TCPCSetup s;
+        s.Default(baud, 1);
+        ctrl.SetSetup(s);
+        EXPECT_EQ(ctrl.GetDCB().BaudRate, baud);
+        ctrl.Need = 0;
+        TSessionParams p = Params(500, 256, 60, 0, 0);
+        const ABytes r = ctrl.Session(Request('L'), &p, true);
+        EXPECT_EQ(std::string(r.begin(), r.end()), std::to_string(baud)) << "the peer sees another speed";
+    }
+    const COMMTIMEOUTS cto = ctrl.GetTimeOuts();
+    EXPECT_EQ(cto.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(cto.ReadTotalTimeoutConstant, 0u);
+}
+
+TEST_F(ComPort, PrimitivesMoveBytesAndReportTheQueue)
+{
+    ABytes payload(200);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<std::uint8_t>(i * 7);  // control characters and 0x11/0x13 included
+    ASSERT_TRUE(ctrl.Write(Request('E', payload)));
+    std::uint32_t queued = 0;
+    for (int i = 0; i < 200 && queued < payload.size(); ++i) {
+        SleepMs(5);
+        queued = ctrl.GetQueueSize();
+    }
+    EXPECT_EQ(queued, payload.size());
+    EXPECT_EQ(ctrl.GetOutputSize(), 0u);
+    // Immediate-return reads: asking for more than is there gives what is there, at once.
+    const double t0 = NowMs();
+    const ABytes got = ctrl.Read(1000);
+    EXPECT_LT(NowMs() - t0, 50.0);
+    EXPECT_EQ(got, payload);
+    EXPECT_TRUE(ctrl.Read(0).empty());
+    EXPECT_TRUE(ctrl.Read(10).empty());
+    EXPECT_EQ(ctrl.ClearErrors(), 0u);
+
+    // Purging the input drops what arrived.
+    ASSERT_TRUE(ctrl.Write(Request('E', {1, 2, 3})));
+    SleepMs(100);
+    ctrl.ClearBuffers(true, false);
+    EXPECT_EQ(ctrl.GetQueueSize(), 0u);
+    ctrl.ClearBuffers(false, false);  // flags 0: still a valid call
+}
+
+TEST_F(ComPort, OpenReadsTheSetupAndTheDefaultTimings)
+{
+    ctrl.Close();
+    EXPECT_FALSE(ctrl.Opened());
+    EXPECT_EQ(ctrl.PortName(), port);
+    ctrl.Open(port);
+    EXPECT_EQ(ctrl.Setup().DCB.BaudRate, 19200u);  // read back from the port
+    EXPECT_EQ(ctrl.Setup().DCB.ByteSize, 8);
+    // The mapped port has no device key with driver values: latency 1, buffer 256.
+    EXPECT_EQ(ctrl.LatencyAllowance(), 1u);
+    EXPECT_EQ(ctrl.BufferSize(), 256u);
+    EXPECT_NEAR(ctrl.GapTime(), 28.667, 1e-3);
+    EXPECT_EQ(ctrl.PortState(""), 2);
+    EXPECT_EQ(ctrl.PortState(port), 2);
+    EXPECT_TRUE(ctrl.Registred());
+}
+
+TEST_F(ComPort, ASecondOpenIsBusy)
+{
+    if (UnderWine())
+        GTEST_SKIP() << "Windows only: wine does not enforce exclusive opens";
+    EXPECT_EQ(ErrorOf([&] { TBasicComPortCtrl::Open(TBasicComPortCtrl::CheckPortName(port), GENERIC_READ_WRITE); }),
+              "TBasicComPortCtrl.Open(" + port + ") >> Порт занят.");
+}
+
+TEST_F(ComPort, AnswerInPiecesIsCollectedWholeUntilTheGap)
+{
+    const ABytes payload = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    TSessionParams p = Params(1000, 256, 150, 0, 0);
+    const double t0 = NowMs();
+    const ABytes r = ctrl.Session(Request('P', payload), &p, true);
+    const double took = NowMs() - t0;
+    EXPECT_EQ(r, payload);
+    EXPECT_GE(took, 30 + 150 - 5);  // the second piece, then at least the gap
+    EXPECT_LT(took, 1000);
+    EXPECT_GE(ctrl.Calls, 1);
+    EXPECT_EQ(ctrl.FinalCalls, 1);
+}
+
+TEST_F(ComPort, CompletenessEndsReadingAtOnce)
+{
+    ctrl.Need = 4;
+    TSessionParams p = Params(1000, 256, 500, 0, 0);
+    const double t0 = NowMs();
+    const ABytes r = ctrl.Session(Request('E', {0xF0, 1, 2, 0xAA}), &p, true);
+    EXPECT_EQ(r, (ABytes{0xF0, 1, 2, 0xAA}));
+    EXPECT_LT(NowMs() - t0, 300.0);  // far below the 500 ms gap
+}
+
+TEST_F(ComPort, SilentDeviceIsAskedAgainWithPauses)
+{
+    TSessionParams p = Params(150, 256, 20, 2, 100);
+    const double t0 = NowMs();
+    EXPECT_EQ(ErrorOf([&] { ctrl.Session(Request('S'), &p, true); }), "Нет ответа.");
+    const double took = NowMs() - t0;
+    EXPECT_EQ(ctrl.LastError(), 0x80000002u);
+    EXPECT_GE(took, 3 * (150 + 100) - 10);
+    EXPECT_LT(took, 3 * (150 + 100) + 600);
+    // The device saw every attempt.
+    ctrl.Need = 1;
+    TSessionParams q = Params(500, 256, 20, 0, 0);
+    EXPECT_EQ(ctrl.Session(Request('C'), &q, true), (ABytes{3}));
+}
+
+TEST_F(ComPort, ReadCountEndsAnAnswerThatWouldOutlastTheGap)
+{
+    // 100 bytes at once, 64 asked for: reading stops on the count with all that was queued, not after the gap.
+    TSessionParams p = Params(1000, 64, 300, 0, 0);
+    const double t0 = NowMs();
+    const ABytes r = ctrl.Session(Request('B', {1}), &p, true);
+    EXPECT_GE(r.size(), 64u);
+    EXPECT_LE(r.size(), 100u);
+    EXPECT_LT(NowMs() - t0, 250.0);
+    Drain();
+}
+
+TEST_F(ComPort, WithoutAnswerSendsOnceAndNeverChecks)
+{
+    TSessionParams p = Params(100, 256, 20, 3, 100);
+    const ABytes r = ctrl.Session(Request('S'), &p, false);
+    EXPECT_TRUE(r.empty());
+    EXPECT_EQ(ctrl.Calls, 0);
+    EXPECT_EQ(ctrl.FinalCalls, 0);
+    ctrl.Need = 1;
+    TSessionParams q = Params(500, 256, 20, 0, 0);
+    EXPECT_EQ(ctrl.Session(Request('C'), &q, true), (ABytes{1}));
+}
+
+TEST_F(ComPort, DriverPropertiesAndDefaultConfig)
+{
+    const COMMPROP prop = ctrl.GetProperties();
+    EXPECT_GT(prop.wPacketLength, 0);
+    EXPECT_NE(prop.dwMaxBaud, 0u);
+    std::uint32_t in = 1, out = 1;
+    ctrl.GetBuffers(in, out);
+    EXPECT_EQ(in, prop.dwMaxRxQueue);
+    EXPECT_EQ(out, prop.dwMaxTxQueue);
+    const COMMCONFIG cfg = ctrl.GetConfig();
+    EXPECT_GT(cfg.dwSize, 0u);
+    EXPECT_EQ(cfg.dcb.DCBlength, sizeof(DCB));
+    EXPECT_NE(cfg.dcb.BaudRate, 0u);
+
+    ctrl.Close();
+    EXPECT_EQ(ErrorOf([&] { ctrl.GetProperties(); }), "Error Message");
+}
+
+class ComPortLog : public ComPort {
+protected:
+    void SetUp() override
+    {
+        ComPort::SetUp();
+        if (port.empty())
+            return;
+        const TLocalTime t = LocalNow();
+        char date[32];
+        std::snprintf(date, sizeof date, "-%.4d-%.2d-%.2d.log", t.Year, t.Month, t.Day);
+        file = LogFolder() + "/" + port + date;
+        std::remove(file.c_str());
+    }
+    void TearDown() override
+    {
+        if (!file.empty())
+            std::remove(file.c_str());
+    }
+    std::string file;
+};
+
+TEST_F(ComPortLog, EntriesGoIntoTheLogFolderBesideTheExecutable)
+{
+    // The folder is beside this program's own file.
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    std::string folder(self, n);
+    folder = folder.substr(0, folder.find_last_of('\\') + 1) + "Log";
+    EXPECT_EQ(LogFolder(), folder);
+
+    ctrl.SetLog(true);
+    ctrl.Need = 3;
+    TSessionParams p = Params(500, 256, 20, 0, 0);
+    ctrl.Session(Request('E', {0xF0, 0x00, 0x99}), &p, true);
+    EXPECT_EQ(ErrorOf([&] { ctrl.Session(Request('S'), &p, true); }), "Нет ответа.");
+    std::ifstream in(file, std::ios::binary);
+    ASSERT_TRUE(in) << file;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::regex entries(R"(\d\d:\d\d:\d\d\.\d{3}: >> 45 03 F0 00 99 << F0 00 99 \[0-\d+\.\d\d: \]\r\n)"
+                             R"(\d\d:\d\d:\d\d\.\d{3}: >> 53 00 <<  \[1-\d+\.\d\d: Нет ответа\]\r\n)");
+    EXPECT_TRUE(std::regex_match(ss.str(), entries)) << ss.str();
+}
