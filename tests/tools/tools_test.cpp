@@ -1,8 +1,6 @@
 // The nerid tool and the sample firmware generator, run as processes from the build folder.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,23 +11,11 @@
 #include "package/datafile.h"
 #include "package/embedded.h"
 #include "tests/package/test_files.h"
+#include "tests/tools/process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRun {
-    int Rc = -1;
-    std::string Out, Err;
-};
-
-std::string Quote(const std::string& s)
-{
-    std::string r = "'";
-    for (char c : s)
-        r += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return r + "'";
-}
 
 std::string ReadText(const fs::path& p)
 {
@@ -42,27 +28,16 @@ protected:
     void SetUp() override
     {
         TempDirTest::SetUp();
-        const char* b = std::getenv("NERID_BUILD_DIR");
-        ASSERT_NE(b, nullptr) << "NERID_BUILD_DIR is not set";
-        Tools = fs::path(b) / "tools";
-        ASSERT_TRUE(fs::exists(Tools / "nerid"));
+        const std::string tools = ToolsFolder();
+        ASSERT_FALSE(tools.empty()) << "no tools folder (NERID_BUILD_DIR is not set)";
+        Tools = fs::path(tools);
+        ASSERT_TRUE(fs::exists(Tools / ToolName("nerid")));
     }
 
     // Runs a tool of the build folder with the arguments; captures its exit code and output.
     TRun Run(const std::string& tool, const std::vector<std::string>& args)
     {
-        std::string cmd = Quote((Tools / tool).string());
-        for (const std::string& a : args)
-            cmd += " " + Quote(a);
-        cmd += " >" + Quote(PathOf("out.txt")) + " 2>" + Quote(PathOf("err.txt"));
-        TRun r;
-        const int st = std::system(cmd.c_str());
-        r.Rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.Out = ReadText(PathOf("out.txt"));
-        r.Err = ReadText(PathOf("err.txt"));
-        fs::remove(PathOf("out.txt"));
-        fs::remove(PathOf("err.txt"));
-        return r;
+        return RunProgram((Tools / ToolName(tool)).string(), args, PathOf("out.txt"), PathOf("err.txt"));
     }
 
     TRun Nerid(const std::vector<std::string>& args) { return Run("nerid", args); }
@@ -83,11 +58,12 @@ protected:
         return PathOf(name);
     }
 
-    // A small executable to put a package behind.
+    // A small executable to put a package behind: it ends with status 0.
     std::string Base()
     {
-        const std::string p = PathOf("base.sh");
-        WriteBytes(p, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n', 'e', 'x', 'i', 't', ' ', '0', '\n'});
+        const std::string p = PathOf(ToolName("base"));
+        fs::copy_file(fs::path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
+                      fs::copy_options::overwrite_existing);
         fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
         return p;
     }
@@ -140,7 +116,7 @@ TEST_P(PackInfo, InfoShowsWhatWasPacked)
     const PackCase& c = GetParam();
     const std::string hex = Sample("fw.hex", c.SampleArgs);
     const std::string base = Base();
-    const std::string updater = PathOf("updater");
+    const std::string updater = PathOf(ToolName("updater"));
     const TRun r = Nerid({"pack", hex, "-o", updater, "--base", base});
     ASSERT_EQ(r.Rc, 0) << r.Err;
 
@@ -154,7 +130,7 @@ TEST_P(PackInfo, InfoShowsWhatWasPacked)
     EXPECT_EQ(payload, ReadBytes(Container(hex, "fw.bin")));
     EXPECT_EQ(exe.size(), baseBytes.size() + payload.size() + 8);
     EXPECT_EQ(fs::status(updater).permissions(), fs::status(base).permissions());
-    EXPECT_EQ(std::system(Quote(updater).c_str()), 0); // still runs
+    EXPECT_EQ(RunProgram(updater, {}, PathOf("o"), PathOf("e")).Rc, 0); // still runs
 
     const nlohmann::json j = InfoJson(updater);
     EXPECT_EQ(j["name"], c.Name);
@@ -219,7 +195,7 @@ TEST_F(ToolsTest, PackRefusesWhatTheUpdaterRefusesAndLeavesNoFile)
 
 TEST_F(ToolsTest, PackWithoutBaseAsksForIt)
 {
-    if (fs::exists(Tools / "nerid-programmer"))
+    if (fs::exists(Tools / ToolName("nerid-programmer")))
         GTEST_SKIP() << "the updater executable exists: the default base is used";
     const TRun r = Nerid({"pack", Sample("a.hex"), "-o", PathOf("u")});
     EXPECT_NE(r.Rc, 0);
