@@ -130,7 +130,10 @@ TEST_P(PackInfo, InfoShowsWhatWasPacked)
     EXPECT_EQ(payload, ReadBytes(Container(hex, "fw.bin")));
     EXPECT_EQ(exe.size(), baseBytes.size() + payload.size() + 8);
     EXPECT_EQ(fs::status(updater).permissions(), fs::status(base).permissions());
-    EXPECT_EQ(RunProgram(updater, {}, PathOf("o"), PathOf("e")).Rc, 0); // still runs
+    // still runs, and finds the package behind its own file
+    const TRun run = RunProgram(updater, {}, PathOf("o"), PathOf("e"));
+    EXPECT_EQ(run.Rc, 0) << run.Err;
+    EXPECT_EQ(run.Out, std::to_string(payload.size()) + "\n");
 
     const nlohmann::json j = InfoJson(updater);
     EXPECT_EQ(j["name"], c.Name);
