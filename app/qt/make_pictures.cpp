@@ -120,6 +120,17 @@ QImage DeviceIcon()
     return img;
 }
 
+// The application icon for the desktop's menu: the mark alone on a transparent 64 × 64 square.
+QImage AppIcon()
+{
+    QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawMark(p, 6, 6);
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -134,7 +145,8 @@ int main(int argc, char** argv)
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const bool ok = Logo(QStringLiteral("NERID"), QStringLiteral("firmware update")).save(dir + "/logo_en.png", "PNG") &&
                     Logo(QStringLiteral("НЕРИД"), QStringLiteral("обновление прошивки")).save(dir + "/logo_ru.png", "PNG") &&
-                    DeviceIcon().save(dir + "/device.png", "PNG");
+                    DeviceIcon().save(dir + "/device.png", "PNG") &&
+                    AppIcon().save(dir + "/nerid-programmer.png", "PNG");
     if (!ok) {
         std::fprintf(stderr, "nerid_make_pictures: cannot write into %s\n", argv[1]);
         return 1;
