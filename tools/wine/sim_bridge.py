@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Connects the native side of a mapped COM port to a device simulator's own pseudo-terminal.
 
-usage: sim_bridge.py [--ready FILE] SIMULATOR ARGS...
+usage: sim_bridge.py [--ready FILE] [--remove FILE]... SIMULATOR ARGS...
 
 Run as a COM_PEER of with_com_port.py: stdin and stdout are the mapped port's pty master. SIMULATOR (the native
 `nerid sim`) prints the path of each of its ports, one per line, and serves a device on each; the bridge copies
 bytes both ways between the COM port and the first of them, unchanged, until it is terminated, then stops the
-simulator with SIGTERM (which lets it write its last dump). --ready FILE is created once the bridge runs.
+simulator with SIGTERM (which lets it write its last dump). --ready FILE is created once the bridge runs; each
+--remove FILE (an earlier run's dump) and the ready file are removed before the simulator starts.
 """
 import os
 import select
@@ -18,10 +19,20 @@ import tty
 
 def main(argv: list[str]) -> int:
     # No "--" separator: with_com_port.py ends its own peer command at the first one.
-    ready = None
-    if argv[:1] == ["--ready"] and len(argv) >= 2:
-        ready, argv = argv[1], argv[2:]
+    ready, stale = None, []
+    while argv[:1] in (["--ready"], ["--remove"]) and len(argv) >= 2:
+        if argv[0] == "--ready":
+            ready = argv[1]
+            stale.append(ready)
+        else:
+            stale.append(argv[1])
+        argv = argv[2:]
     command = argv
+    for f in stale:
+        try:
+            os.unlink(f)
+        except FileNotFoundError:
+            pass
     if not command:
         print(__doc__, file=sys.stderr)
         return 2
