@@ -1,5 +1,6 @@
 // Building the sample firmware image.
 #include "tools/sample.h"
+#include "app/texts/error.h"
 
 #include "package/bootimage.h"
 #include "package/validate.h"
@@ -7,9 +8,7 @@
 namespace {
 
 constexpr std::uint32_t kFlashAddress = 0x400;
-constexpr std::uint32_t kFlashLength = 0x7C00;
 constexpr std::uint32_t kEepromAddress = 0x1E000;
-constexpr std::uint32_t kEepromLength = 0x200;
 
 void PutU16(ABytes& d, std::size_t at, std::uint16_t v)
 {
@@ -21,6 +20,11 @@ void PutU16(ABytes& d, std::size_t at, std::uint16_t v)
 
 THexDataFile BuildSampleImage(const TSampleFirmware& S)
 {
+    const std::uint32_t kFlashLength = S.FlashLength;
+    const std::uint32_t kEepromLength = S.EepromLength;
+    if (kFlashLength < 32 || kFlashLength % 2 != 0 || kFlashAddress + kFlashLength > kFlashLimit ||
+        kEepromLength % 2 != 0 || kEepromLength > 0x200)
+        throw Exception("sample firmware: flash length must be even, 32..0xFC00; EEPROM length even, 0..0x200");
     ABytes data(kFlashLength + kEepromLength);
     std::uint32_t x = S.Seed * 2654435761u + 12345u; // a small LCG: program bytes that differ from word to word
     for (std::uint32_t i = 32; i < kFlashLength; ++i) {
@@ -41,10 +45,11 @@ THexDataFile BuildSampleImage(const TSampleFirmware& S)
 
     TZorelBootLoaderHexDataFile image;
     image.SetInfo(kFlashLimit, kEepromLimit);
-    image.BytesFrom(BytesConcat(BytesFromU16s({2}), BytesConcat(BytesFromU32s({kFlashAddress, 0, kFlashLength,
-                                                                                kEepromAddress, kFlashLength,
-                                                                                kEepromLength}),
-                                                                 data)));
+    const ABytes table = kEepromLength ? BytesFromU32s({kFlashAddress, 0, kFlashLength, kEepromAddress, kFlashLength,
+                                                        kEepromLength})
+                                       : BytesFromU32s({kFlashAddress, 0, kFlashLength});
+    image.BytesFrom(BytesConcat(BytesFromU16s({static_cast<std::uint16_t>(kEepromLength ? 2 : 1)}),
+                                BytesConcat(table, data)));
     PutU16(data, 2, image.CheckSumm());
     image.SetData(data);
     return image;
