@@ -170,15 +170,17 @@ void RunFlash(const TFlashOptions& o)
     TPumpedDispatcher& d = ToolDispatcher();
     double stopDeadline = 0;
     bool abandoned = false;
+    int seen = 0; // interrupts already acted on
     while (left > 0) {
-        d.PumpUntil([&] { return left == 0 || Interrupts() > 0 || (bar && BarPosition(rows, workers) != shown); },
+        d.PumpUntil([&] { return left == 0 || Interrupts() != seen || (bar && BarPosition(rows, workers) != shown); },
                     100);
         if (bar && BarPosition(rows, workers) != shown)
             DrawBar(shown = BarPosition(rows, workers));
-        if (Interrupts() > 0 && stopDeadline == 0)
+        seen = Interrupts();
+        if (seen > 0 && stopDeadline == 0)
             stopDeadline = NowMs() + kStopWaitMs;
         // A second Ctrl-C, or workers that do not come back: stop waiting for them.
-        if (Interrupts() > 1 || (stopDeadline > 0 && NowMs() > stopDeadline)) {
+        if (seen > 1 || (stopDeadline > 0 && NowMs() > stopDeadline)) {
             SetApplicationTerminating();
             abandoned = true;
             break;
