@@ -465,6 +465,48 @@ TEST_F(E2ETest, CtrlCEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
     EXPECT_EQ(j[0]["error"], Format("update error 0xF%.3X", written));
 }
 
+TEST_F(E2ETest, OnATerminalOneProgressBarThenAResultLinePerDevice)
+{
+    TSim& sim = StartSim(2);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::string text;
+    {
+        TChild flash(Argv("nerid", {"flash", Package(), "--port", sim.Ports[0], "--port", sim.Ports[1]}), terminal,
+                     PathOf("tty.err"));
+        const double end = NowMs() + 20000;
+        for (;;) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                char buf[512];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break; // the tool has closed the terminal
+                text.append(buf, static_cast<std::size_t>(n));
+            }
+            ASSERT_LT(NowMs(), end) << text;
+        }
+        EXPECT_EQ(flash.Wait(), 0);
+    }
+    ::close(master);
+    // Each device reports 0, 20, ... 100: the bar shows their mean, never going back, ending at 100 %.
+    std::vector<double> shown;
+    const std::regex bar("\\r\\[[#-]{40}\\] +([0-9.]+)%");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), bar); it != std::sregex_iterator(); ++it)
+        shown.push_back(std::stod((*it)[1]));
+    ASSERT_FALSE(shown.empty()) << text;
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << text;
+    EXPECT_EQ(shown.back(), 100.0);
+    for (double v : shown)
+        EXPECT_EQ(static_cast<int>(v * 10) % 100, 0) << v; // (sum of two multiples of 20) * 10 / 2
+    const std::string tail = text.substr(text.rfind('%') + 1);
+    EXPECT_NE(tail.find(sim.Ports[0] + ": programmed (needed, ID 00000001, v.1.00"), std::string::npos) << tail;
+    EXPECT_NE(tail.find(sim.Ports[1] + ": programmed (needed, ID 00000002, v.1.00"), std::string::npos) << tail;
+}
+
 TEST_F(E2ETest, SimRefusesABadFault)
 {
     for (const std::vector<std::string>& fault :
