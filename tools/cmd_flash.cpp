@@ -122,7 +122,7 @@ void RunFlash(const TFlashOptions& o)
             if (r.Chosen)
                 r.Error = "interrupted";
         PrintResults(rows, o.json);
-        throw TExitCode(130);
+        throw TExitCode{130};
     }
 
     const bool bar = !o.json && isatty(STDOUT_FILENO);
@@ -194,10 +194,10 @@ void RunFlash(const TFlashOptions& o)
     PrintResults(rows, o.json);
     std::cout.flush();
     if (Interrupts() > 0)
-        throw TExitCode(130);
+        throw TExitCode{130};
     for (const TRow& r : rows)
         if (r.Chosen && !r.Programmed)
-            throw TExitCode(1);
+            throw TExitCode{1};
 }
 
 } // namespace

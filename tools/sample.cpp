@@ -1,7 +1,7 @@
 // Building the sample firmware image.
 #include "tools/sample.h"
-#include "app/texts/error.h"
 
+#include "app/texts/error.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
 
