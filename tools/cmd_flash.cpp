@@ -18,7 +18,7 @@
 namespace {
 
 // After the first Ctrl-C the workers finish the line under way and stop; this bounds the wait for their last
-// report (a line's three attempts with one re-send each take at most about 7.5 s at the updater's timing).
+// report (a dead line's three attempts, each a frame and one re-send, take about 10.5 s at the updater's timing).
 constexpr double kStopWaitMs = 20000;
 
 struct TFlashOptions {

@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kFaultHelp =
     "fault of one device, repeatable: [DEV:]KIND[=ARG], DEV the device number 1..N as printed (omitted: every "
     "device). KIND: silent (never answers); drop=L[xK] (flash line L, counted from 0, is ignored K times, default "
-    "1, then taken); stop=L (answers no line command once L lines are written); hangup=L (closes its line, as if "
+    "1, then taken); stop=L (answers nothing more from the line command after L written lines on); hangup=L (closes its line, as if "
     "unplugged, when the line command after L written lines arrives); short-id (identity reply of 49 bytes); "
     "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command). "
     "Example: --fault 2:drop=5x2 --fault 3:hangup=100";
@@ -202,7 +202,7 @@ void AddSimCommand(CLI::App& app)
                "sample firmware's type, variant and revision at version 1.00, so it needs the update.");
     auto o = std::make_shared<TSimOptions>();
     cmd->add_option("--count", o->count, "number of devices")->check(CLI::Range(1, 64));
-    cmd->add_option("--name", o->name, "installed firmware name, UTF-8 (stored in code page 1251, at most 10)");
+    cmd->add_option("--name", o->name, "installed firmware name, UTF-8 (stored in code page 1251, at most 10 characters)");
     cmd->add_option("--version", o->version, "installed firmware version MAJOR.MINOR in hex digits (e.g. 1.04)");
     cmd->add_option("--type", o->type, "installed firmware device type")->check(CLI::Range(0, 0xFFFF));
     cmd->add_option("--variant", o->variant, "installed firmware variant")->check(CLI::Range(0, 255));
