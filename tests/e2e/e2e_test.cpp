@@ -451,7 +451,7 @@ TEST_F(E2ETest, CtrlCEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
     flash.Signal(SIGINT);
     const double t0 = NowMs();
     EXPECT_EQ(flash.Wait(), 130);
-    EXPECT_LT(NowMs() - t0, 1000.0); // one line to finish, no waiting for the rest
+    EXPECT_LT(NowMs() - t0, 5000.0); // one line to finish (about 60 ms), not the other 25 s of lines
     const json j = json::parse(ReadText(out));
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(j[0]["result"], "failed");
