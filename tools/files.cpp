@@ -2,6 +2,7 @@
 #include "tools/files.h"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <system_error>
 

@@ -14,11 +14,20 @@ bool TPumpedDispatcher::Run(const std::function<void()>& fn)
     TCall call{&fn};
     FCalls.push_back(&call);
     FArrived.notify_one();
+    // Under the lock: once Stop has returned, no wake-up is being sent to a main loop that may be gone.
+    if (FOnQueued)
+        FOnQueued();
     FFinished.wait(lock, [&call] { return call.done || call.abandoned; });
     return call.done;
 }
 
 void TPumpedDispatcher::OnApplicationTerminating() { Stop(); }
+
+void TPumpedDispatcher::SetOnQueued(std::function<void()> wake)
+{
+    std::lock_guard lock(FLock);
+    FOnQueued = std::move(wake);
+}
 
 bool TPumpedDispatcher::RunOne(std::unique_lock<std::mutex>& lock)
 {

@@ -31,6 +31,10 @@ public:
     // Calls waiting to be run.
     std::size_t Waiting() const;
 
+    // Called (on the worker's thread, under the dispatcher's lock) after each call is queued, so that an event loop
+    // can be woken to pump; it must only post, never pump. Not called once Stop has run.
+    void SetOnQueued(std::function<void()> wake);
+
 private:
     struct TCall {
         const std::function<void()>* fn;
@@ -46,4 +50,5 @@ private:
     std::condition_variable FFinished; // worker side: a call finished or was let go
     std::deque<TCall*> FCalls;        // each lives in the frame of the Run that waits for it
     bool FStopped = false;
+    std::function<void()> FOnQueued;
 };

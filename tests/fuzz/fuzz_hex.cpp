@@ -11,6 +11,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
+    // a line straight into the record conversion
+    try {
+        (void)THexRec::FromText(text).ToText();
+    } catch (const Exception&) {
+    }
+
     THexDataFile f;
     f.SetInfo(0x10000, 0x20000);
     std::istringstream in(text);
@@ -20,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)f.BytesTo();
 
     // What the writer makes of the blocks reads back (without a bound) to blocks that are written the same way.
+    // Zero-filled gaps make the data area large at little input; the round trip is checked up to 64 KiB so the
+    // run stays quick (the reader itself sees every input).
+    if (d.size() > 0x10000)
+        return 0;
     std::ostringstream out;
     f.WriteStream(out, d);
     THexDataFile g;
@@ -32,10 +42,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (out2.str() != out.str())
         std::abort();
 
-    // a line straight into the record conversion
-    try {
-        (void)THexRec::FromText(text).ToText();
-    } catch (const Exception&) {
-    }
     return 0;
 }

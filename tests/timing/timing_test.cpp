@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -53,3 +55,18 @@ TEST(Timing, ClockIsMonotonic)
 }
 
 } // namespace
+
+// The exchange engine polls with 1 ms sleeps: a sleep that lasts a default system tick (about 15.6 ms on Windows
+// without the raised timer resolution) would slow every exchange tenfold. The median hides a busy machine's outliers.
+TEST(Timing, OneMillisecondSleepLastsAboutOneMillisecond)
+{
+    std::vector<double> took;
+    for (int i = 0; i < 21; ++i) {
+        const double t0 = NowMs();
+        SleepMs(1);
+        took.push_back(NowMs() - t0);
+    }
+    std::sort(took.begin(), took.end());
+    EXPECT_GE(took[10], 0.99);
+    EXPECT_LT(took[10], 5.0);
+}
