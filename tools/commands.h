@@ -10,7 +10,9 @@ void AddPackCommand(CLI::App& app);
 void AddInfoCommand(CLI::App& app);
 void AddSearchCommand(CLI::App& app);
 void AddFlashCommand(CLI::App& app);
-void AddSimCommand(CLI::App& app);
+void AddSimCommand(CLI::App& app); // POSIX builds only
+// The subcommands of this platform (posix/ or win32/).
+void AddPlatformCommands(CLI::App& app);
 
 // Ends the tool with this exit code once a subcommand has printed all it has to say.
 struct TExitCode {

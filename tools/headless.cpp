@@ -1,9 +1,5 @@
-// The tool's side of the window's workers: dispatcher, signals, the parallel search, identity output.
+// The tool's side of the window's workers: dispatcher, the parallel search, identity output.
 #include "tools/headless.h"
-
-#include <atomic>
-#include <csignal>
-#include <pthread.h>
 
 #include "app/texts/cp1251.h"
 #include "app/texts/error.h"
@@ -14,26 +10,10 @@
 
 namespace {
 
-std::atomic<int> gInterrupts{0};
-
-extern "C" void OnInterrupt(int) { gInterrupts.fetch_add(1); }
-
 // A search pass never takes longer than its exchange timing (three requests); this bounds a port whose open hangs.
 constexpr double kSearchWaitMs = 30000;
 
 } // namespace
-
-void InstallInterruptHandler()
-{
-    struct sigaction sa{};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-int Interrupts() { return gInterrupts.load(); }
 
 TPumpedDispatcher& ToolDispatcher()
 {
@@ -46,23 +26,6 @@ TPumpedDispatcher& ToolDispatcher()
     return **d;
 }
 
-void StartWorker(std::unique_ptr<TCustomThreadCtrl>& w)
-{
-    sigset_t block, old;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &block, &old); // the new thread inherits this mask
-    try {
-        w->ThreadBegin();
-    } catch (...) {
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
-        throw;
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    w.release();
-}
-
 std::vector<std::string> PortsToUse(const std::vector<std::string>& given)
 {
     return given.empty() ? TBasicComPortCtrl::ListPorts() : given;
@@ -71,7 +34,8 @@ std::vector<std::string> PortsToUse(const std::vector<std::string>& given)
 std::vector<TPortSearch> SearchPorts(const std::vector<std::string>& ports)
 {
     if (ports.size() > kMaxWorkersPerRun)
-        throw Exception(Format("too many ports (%zu, at most %zu)", ports.size(), kMaxWorkersPerRun));
+        throw Exception(Format("too many ports (%llu, at most %llu)", static_cast<unsigned long long>(ports.size()),
+                               static_cast<unsigned long long>(kMaxWorkersPerRun)));
     TPumpedDispatcher& d = ToolDispatcher();
     // Shared with the handlers, which outlive this call if a worker never reports in time.
     struct TState {

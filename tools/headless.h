@@ -14,7 +14,8 @@
 #include "workers/pumped_dispatcher.h"
 #include "workers/thread_ctrl.h"
 
-// SIGINT and SIGTERM set a counter instead of ending the tool; call once, before any worker starts.
+// Ctrl-C (SIGINT, SIGTERM; the console's Ctrl-C and Ctrl-Break on Windows) counts instead of ending the tool; call
+// once, before any worker starts. Platform part (posix/, win32/).
 void InstallInterruptHandler();
 // How many interrupts have arrived.
 int Interrupts();
@@ -22,8 +23,8 @@ int Interrupts();
 // The dispatcher the workers report through, installed on first use; pumped by the tool's main thread.
 TPumpedDispatcher& ToolDispatcher();
 
-// Starts a worker with SIGINT/SIGTERM blocked on its thread (the main thread takes them). On success the worker owns
-// itself and the pointer is released; on failure w still owns it and the error is rethrown.
+// Starts a worker whose thread never takes the interrupt (the main thread does). On success the worker owns itself
+// and the pointer is released; on failure w still owns it and the error is rethrown. Platform part.
 void StartWorker(std::unique_ptr<TCustomThreadCtrl>& w);
 
 // The given ports, else every port discovery lists.

@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     AddInfoCommand(app);
     AddSearchCommand(app);
     AddFlashCommand(app);
-    AddSimCommand(app);
+    AddPlatformCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
