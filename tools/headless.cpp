@@ -18,12 +18,13 @@ constexpr double kSearchWaitMs = 30000;
 TPumpedDispatcher& ToolDispatcher()
 {
     // Never destroyed: a detached worker may still reach it while the tool exits.
-    static auto* d = [] {
-        auto* shared = new std::shared_ptr<TPumpedDispatcher>(std::make_shared<TPumpedDispatcher>());
-        SetMainThreadDispatcher(*shared);
-        return shared;
-    }();
-    return **d;
+    union TImmortal {
+        std::shared_ptr<TPumpedDispatcher> d;
+        TImmortal() : d(std::make_shared<TPumpedDispatcher>()) { SetMainThreadDispatcher(d); }
+        ~TImmortal() {} // deliberately leaves the dispatcher alive
+    };
+    static TImmortal holder;
+    return *holder.d;
 }
 
 std::vector<std::string> PortsToUse(const std::vector<std::string>& given)
