@@ -47,7 +47,7 @@ def main(argv: list[str]) -> int:
     signal.signal(signal.SIGINT, stop)
     try:
         path = sim.stdout.readline().decode().strip()
-        if not path.startswith("/dev/"):
+        if not path.startswith("/"):
             print(f"sim_bridge.py: the simulator gave no port ({path!r})", file=sys.stderr)
             return 1
         device = os.open(path, os.O_RDWR | os.O_NOCTTY)
