@@ -10,6 +10,7 @@ void AddPackCommand(CLI::App& app);
 void AddInfoCommand(CLI::App& app);
 void AddSearchCommand(CLI::App& app);
 void AddFlashCommand(CLI::App& app);
+void AddVerifyCommand(CLI::App& app);
 void AddSimCommand(CLI::App& app); // POSIX builds only
 // The subcommands of this platform (posix/ or win32/).
 void AddPlatformCommands(CLI::App& app);

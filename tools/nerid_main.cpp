@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     AddInfoCommand(app);
     AddSearchCommand(app);
     AddFlashCommand(app);
+    AddVerifyCommand(app);
     AddPlatformCommands(app);
     try {
         app.parse(argc, argv);

@@ -10,6 +10,7 @@
 #include "app/texts/error.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
+#include "package/validate.h"
 #include "tests/package/test_files.h"
 #include "tests/tools/process.h"
 
@@ -265,6 +266,54 @@ TEST_F(ToolsTest, MissingFileAndHelp)
     for (const char* sub : {"container", "pack", "info"})
         EXPECT_NE(h.Out.find(sub), std::string::npos);
     EXPECT_NE(Nerid({}).Rc, 0);
+}
+
+} // namespace
+
+namespace {
+
+// A simulator dump whose one device holds `lines` (flash) and `ee` (EEPROM), as `nerid sim --dump` writes it.
+nlohmann::json DumpHolding(const AZorelBootLoaderDataLines& lines, const AZorelBootLoaderDataLines& ee)
+{
+    auto runs = [](const AZorelBootLoaderDataLines& ls, const char* key) {
+        nlohmann::json out = nlohmann::json::array();
+        for (const auto& l : ls)
+            out.push_back({{key, l.A}, {"data", BytesToText(l.D, "", true)}});
+        return out;
+    };
+    return {{"devices",
+             {{{"path", "/dev/pts/9"},
+               {"resets", 1},
+               {"lines_written", lines.size() + ee.size()},
+               {"flash", runs(lines, "address")},
+               {"eeprom", runs(ee, "offset")}}}}};
+}
+
+TEST_F(ToolsTest, VerifyTellsWhetherADeviceHoldsThePackage)
+{
+    const std::string hex = Sample("v.hex", {"--flash-bytes", "256"});
+    TZorelBootLoaderHexDataFile fh;
+    const TPackageContents p = CheckPackage(fh, ReadBytes(Container(hex, "v.bin")));
+    auto write = [&](const nlohmann::json& j) {
+        std::ofstream(PathOf("dump.json")) << j.dump();
+        return PathOf("dump.json");
+    };
+    TRun r = Nerid({"verify", write(DumpHolding(p.FL, p.EE)), hex});
+    EXPECT_EQ(r.Rc, 0) << r.Err;
+    EXPECT_NE(r.Out.find("/dev/pts/9: holds the firmware"), std::string::npos) << r.Out;
+
+    // One byte off, a line missing, the EEPROM missing: each is "does not hold".
+    AZorelBootLoaderDataLines changed = p.FL;
+    changed[1].D[5] ^= 0x01;
+    AZorelBootLoaderDataLines shorter(p.FL.begin(), p.FL.end() - 1);
+    for (const nlohmann::json& j : {DumpHolding(changed, p.EE), DumpHolding(shorter, p.EE), DumpHolding(p.FL, {})}) {
+        r = Nerid({"verify", write(j), hex});
+        EXPECT_EQ(r.Rc, 1);
+        EXPECT_NE(r.Out.find("does not hold the firmware"), std::string::npos) << r.Out;
+    }
+    r = Nerid({"verify", write(nlohmann::json{{"nothing", 1}}), hex});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_NE(r.Err.find("is not a simulator dump"), std::string::npos) << r.Err;
 }
 
 } // namespace
