@@ -1,0 +1,23 @@
+# cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake: fails unless every DLL the executable imports is a Windows
+# system DLL (no compiler runtime, no toolkit: the executable runs alone).
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+set(system advapi32.dll comctl32.dll gdi32.dll kernel32.dll msimg32.dll msvcrt.dll ole32.dll oleaut32.dll
+    shell32.dll user32.dll uxtheme.dll)
+set(found)
+foreach(line IN LISTS lines)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" lower)
+  list(APPEND found ${dll})
+  if(NOT lower IN_LIST system)
+    message(FATAL_ERROR "${EXE} imports ${dll}, not a system DLL")
+  endif()
+endforeach()
+if(NOT found)
+  message(FATAL_ERROR "no imports found in ${EXE}: not a PE executable?")
+endif()
+message(STATUS "imports: ${found}")
