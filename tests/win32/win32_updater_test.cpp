@@ -33,7 +33,7 @@ const std::string kSimStatus = NERID_SIM_STATUS;  // the peer's state: "ready PA
 
 std::string ReadText(const std::string& unixPath)
 {
-    std::ifstream f(WinePath(unixPath), std::ios::binary);
+    std::ifstream f(fs::path(WinePath(unixPath)), std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
@@ -68,7 +68,7 @@ protected:
         package = BuildSampleImage(fw).BytesTo();
         const std::string fwPath = kWork + "/" + name + ".bin";
         {
-            std::ofstream f(WinePath(fwPath), std::ios::binary | std::ios::trunc);
+            std::ofstream f(fs::path(WinePath(fwPath)), std::ios::binary | std::ios::trunc);
             f.write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
         }
         const std::wstring exe = WinePath(kWork + "/" + name + ".exe");
