@@ -190,11 +190,11 @@ LRESULT CtlColorFromChild(HWND parent, UINT msg, WPARAM wParam, LPARAM lParam)
 }
 
 static HWND NewChildWindow(const wchar_t* cls, const wchar_t* text, DWORD style, HWND parent, int id, RECT r,
-                           void* param = nullptr)
+                           DWORD exStyle = 0)
 {
-    return CreateWindowExW(0, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, r.left, r.top, r.right - r.left,
+    return CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_CLIPSIBLINGS | style, r.left, r.top, r.right - r.left,
                            r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           GetModuleHandleW(nullptr), param);
+                           GetModuleHandleW(nullptr), nullptr);
 }
 
 // ---- label
@@ -460,7 +460,8 @@ LRESULT CALLBACK TWinRowPanel::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lPar
 
 TWinRowPanel::TWinRowPanel(TWinRowList& list, HFONT font) : FList(list), FFont(font)
 {
-    Attach(NewChildWindow(NERID_ROW_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN, list.Handle(), 0, RECT{0, 0, 0, Height}),
+    Attach(NewChildWindow(NERID_ROW_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN, list.Handle(), 0, RECT{0, 0, 0, Height},
+                          WS_EX_CONTROLPARENT),
            nullptr);
 }
 
@@ -554,7 +555,8 @@ LRESULT CALLBACK TWinRowList::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lPara
 
 TWinRowList::TWinRowList(HWND parent, int id, RECT r, HFONT font) : FFont(font)
 {
-    Attach(NewChildWindow(NERID_ROWLIST_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL, parent, id, r),
+    Attach(NewChildWindow(NERID_ROWLIST_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL, parent, id, r,
+                          WS_EX_CONTROLPARENT),
            nullptr);
     LayOut();
 }
