@@ -188,11 +188,7 @@ TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
 
 TEST_F(Win32Updater, EnglishUpdaterProgramsTheSimulatedDevice)
 {
-    TSampleFirmware fw; // SAMPLE: a Latin name
-    fw.Type = 1;        // the simulated device's firmware: type 1, variant 0, revision 0, v.1.00
-    fw.Variant = 0;
-    fw.Revision = 0;
-    fw.Version = 0x0105;
+    TSampleFirmware fw; // SAMPLE v.1.05, type 3, variant 2, revision 0: the simulated device has v.1.00 of it
     fw.FlashLength = 0x800;
     UpdateOneDevice(fw, "en");
 }
@@ -201,10 +197,6 @@ TEST_F(Win32Updater, RussianUpdaterProgramsTheSimulatedDevice)
 {
     TSampleFirmware fw;
     fw.Name = "\xD2\xE5\xF1\xF2\xE5\xF0-1"; // "Тестер-1" in code page 1251
-    fw.Type = 1;
-    fw.Variant = 0;
-    fw.Revision = 0;
-    fw.Version = 0x0105;
     fw.FlashLength = 0x800;
     fw.Seed = 7;
     UpdateOneDevice(fw, "ru");
