@@ -1,5 +1,6 @@
 # cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake: fails unless every DLL the executable imports is a Windows
 # system DLL (no compiler runtime, no toolkit: the executable runs alone).
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
