@@ -13,7 +13,7 @@
 
 // ---- text and colours
 
-std::wstring Widen(const std::string& utf8)
+std::wstring Utf8ToUtf16(const std::string& utf8)
 {
     if (utf8.empty())
         return {};
@@ -23,7 +23,7 @@ std::wstring Widen(const std::string& utf8)
     return w;
 }
 
-std::string Narrow(const std::wstring& utf16)
+std::string Utf16ToUtf8(const std::wstring& utf16)
 {
     if (utf16.empty())
         return {};
@@ -207,7 +207,7 @@ TWinLabel::TWinLabel(HWND parent, int id, RECT r, HFONT font, DWORD align)
 void TWinLabel::SetText(const std::string& text)
 {
     FText = text;
-    SetWindowTextW(FHandle, Widen(text).c_str());
+    SetWindowTextW(FHandle, Utf8ToUtf16(text).c_str());
 }
 
 void TWinLabel::SetFontColor(TColor c)
@@ -230,7 +230,7 @@ TWinButton::TWinButton(HWND parent, int id, RECT r, HFONT font)
 
 void TWinButton::SetText(const std::string& text)
 {
-    SetWindowTextW(FHandle, Widen(text).c_str());
+    SetWindowTextW(FHandle, Utf8ToUtf16(text).c_str());
 }
 
 void TWinButton::OnCommand(WORD code)
@@ -387,7 +387,7 @@ LRESULT CALLBACK TWinCheckBox::Subclass(HWND h, UINT msg, WPARAM wParam, LPARAM 
 void TWinCheckBox::SetText(const std::string& text)
 {
     FText = text;
-    SetWindowTextW(FHandle, Widen(text).c_str());
+    SetWindowTextW(FHandle, Utf8ToUtf16(text).c_str());
 }
 
 bool TWinCheckBox::Checked() const

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& utf16);
+std::wstring Utf8ToUtf16(const std::string& utf8);
+std::string Utf16ToUtf8(const std::wstring& utf16);
 
 // The colour `c` stands for: system colours through GetSysColor (BtnFace COLOR_BTNFACE, WindowText COLOR_WINDOWTEXT,
 // GrayText COLOR_GRAYTEXT, the caption gradients COLOR_GRADIENTACTIVECAPTION / COLOR_GRADIENTINACTIVECAPTION).

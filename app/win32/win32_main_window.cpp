@@ -214,7 +214,7 @@ int TWinMainWindow::RunMessageLoop(HWND dialog)
 void TWinMainWindow::SetCaption(const std::string& text)
 {
     FCaption = text;
-    SetWindowTextW(FHandle, Widen(text).c_str());
+    SetWindowTextW(FHandle, Utf8ToUtf16(text).c_str());
 }
 
 void TWinMainWindow::SetColor(TColor c)
