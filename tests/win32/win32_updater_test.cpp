@@ -30,6 +30,7 @@ const std::string kWork = NERID_WORK_DIR;         // this test's files
 const std::string kScreens = NERID_SCREENS_DIR;   // screenshots
 const std::string kSimDump = NERID_SIM_DUMP;      // what the simulated device holds (JSON)
 const std::string kSimStatus = NERID_SIM_STATUS;  // the peer's state: "ready PATH" or "unavailable: why"
+constexpr COLORREF kGreen = RGB(0, 128, 0);       // a row's text after a successful update
 
 std::string ReadText(const std::string& unixPath)
 {
@@ -147,6 +148,8 @@ protected:
         EXPECT_EQ(TextOf(row).rfind("\"SIMDEV\" 00000001 v.1.00", 0), 0u) << TextOf(row);
         EXPECT_EQ(SendMessageW(row, BM_GETCHECK, 0, 0), BST_CHECKED);
         ASSERT_TRUE(IsWindowEnabled(Item(IDC_BTNPROG)));
+        Sleep(300); // painted
+        EXPECT_EQ(CountScreenPixels(row, kGreen), 0);
         Shot("win32_" + lang + "_listed");
 
         SendMessageW(Item(IDC_BTNPROG), BM_CLICK, 0, 0);
@@ -158,6 +161,8 @@ protected:
         EXPECT_EQ(SendMessageW(row, BM_GETCHECK, 0, 0), BST_UNCHECKED);
         EXPECT_FALSE(IsWindowEnabled(Item(IDC_BTNPROG)));
         Shot("win32_" + lang + "_finished");
+        // The row's text is drawn in green.
+        EXPECT_GT(CountScreenPixels(row, kGreen), 50);
         ExpectDeviceHoldsPackage();
         CloseAndExpectExit();
     }
@@ -178,6 +183,8 @@ TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
     EXPECT_TRUE(IsWindowVisible(Item(IDC_IMGLOGOEN)));
     EXPECT_FALSE(IsWindowVisible(Item(IDC_IMGLOGORU)));
     EXPECT_FALSE(IsWindowEnabled(Item(IDC_BTNPROG)));
+    Sleep(300); // painted
+    EXPECT_GT(CountScreenPixels(Item(IDC_LBLSTATE), RGB(255, 0, 0)), 50); // the line is drawn in red
     // No search ever starts: the list stays empty, the bar never turns into a marquee.
     Sleep(500);
     EXPECT_TRUE(RowCheckBoxes(Item(IDC_PNLDATA)).empty());

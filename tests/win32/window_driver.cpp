@@ -6,6 +6,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <vector>
 
 TProcess::~TProcess()
 {
@@ -131,11 +132,20 @@ struct TCom {
 
 } // namespace
 
-bool SaveWindowShot(HWND h, const std::wstring& path)
+namespace {
+
+// What the screen shows of window h: top-down 32-bit BGRA rows, alpha opaque; empty when it cannot be read.
+struct TCapture {
+    int w = 0, h = 0;
+    std::vector<BYTE> px;
+};
+
+TCapture Capture(HWND h)
 {
+    TCapture c;
     RECT r;
     if (!GetWindowRect(h, &r))
-        return false;
+        return c;
     const int w = r.right - r.left, ht = r.bottom - r.top;
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -149,33 +159,55 @@ bool SaveWindowShot(HWND h, const std::wstring& path)
     HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(mem, bmp);
-    const bool copied = BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY) != FALSE;
+    const bool copied = bmp && BitBlt(mem, 0, 0, w, ht, screen, r.left, r.top, SRCCOPY) != FALSE;
     SelectObject(mem, old);
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
-    bool ok = false;
     if (copied && bits) {
-        auto* px = static_cast<BYTE*>(bits);
-        for (int i = 0; i < w * ht; ++i)
-            px[i * 4 + 3] = 255; // the screen has no alpha
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        TCom<IWICImagingFactory> f;
-        TCom<IWICStream> s;
-        TCom<IWICBitmapEncoder> enc;
-        TCom<IWICBitmapFrameEncode> frame;
-        WICPixelFormatGUID fmt = GUID_WICPixelFormat32bppBGRA;
-        ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IWICImagingFactory, reinterpret_cast<void**>(&f.p))) &&
-             SUCCEEDED(f.p->CreateStream(&s.p)) && SUCCEEDED(s.p->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-             SUCCEEDED(f.p->CreateEncoder(GUID_ContainerFormatPng, nullptr, &enc.p)) &&
-             SUCCEEDED(enc.p->Initialize(s.p, WICBitmapEncoderNoCache)) &&
-             SUCCEEDED(enc.p->CreateNewFrame(&frame.p, nullptr)) && SUCCEEDED(frame.p->Initialize(nullptr)) &&
-             SUCCEEDED(frame.p->SetSize(static_cast<UINT>(w), static_cast<UINT>(ht))) &&
-             SUCCEEDED(frame.p->SetPixelFormat(&fmt)) && fmt == GUID_WICPixelFormat32bppBGRA &&
-             SUCCEEDED(frame.p->WritePixels(static_cast<UINT>(ht), static_cast<UINT>(w * 4),
-                                            static_cast<UINT>(w * ht * 4), static_cast<BYTE*>(bits))) &&
-             SUCCEEDED(frame.p->Commit()) && SUCCEEDED(enc.p->Commit());
+        const auto* p = static_cast<const BYTE*>(bits);
+        c.w = w;
+        c.h = ht;
+        c.px.assign(p, p + static_cast<size_t>(w) * static_cast<size_t>(ht) * 4);
+        for (size_t i = 3; i < c.px.size(); i += 4)
+            c.px[i] = 255; // the screen has no alpha
     }
-    DeleteObject(bmp);
-    return ok;
+    if (bmp)
+        DeleteObject(bmp);
+    return c;
+}
+
+} // namespace
+
+int CountScreenPixels(HWND h, COLORREF color)
+{
+    const TCapture c = Capture(h);
+    int n = 0;
+    for (size_t i = 0; i + 3 < c.px.size(); i += 4)
+        if (RGB(c.px[i + 2], c.px[i + 1], c.px[i]) == color)
+            ++n;
+    return n;
+}
+
+bool SaveWindowShot(HWND h, const std::wstring& path)
+{
+    TCapture c = Capture(h);
+    if (c.px.empty())
+        return false;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    TCom<IWICImagingFactory> f;
+    TCom<IWICStream> s;
+    TCom<IWICBitmapEncoder> enc;
+    TCom<IWICBitmapFrameEncode> frame;
+    WICPixelFormatGUID fmt = GUID_WICPixelFormat32bppBGRA;
+    return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                      reinterpret_cast<void**>(&f.p))) &&
+           SUCCEEDED(f.p->CreateStream(&s.p)) && SUCCEEDED(s.p->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+           SUCCEEDED(f.p->CreateEncoder(GUID_ContainerFormatPng, nullptr, &enc.p)) &&
+           SUCCEEDED(enc.p->Initialize(s.p, WICBitmapEncoderNoCache)) &&
+           SUCCEEDED(enc.p->CreateNewFrame(&frame.p, nullptr)) && SUCCEEDED(frame.p->Initialize(nullptr)) &&
+           SUCCEEDED(frame.p->SetSize(static_cast<UINT>(c.w), static_cast<UINT>(c.h))) &&
+           SUCCEEDED(frame.p->SetPixelFormat(&fmt)) && fmt == GUID_WICPixelFormat32bppBGRA &&
+           SUCCEEDED(frame.p->WritePixels(static_cast<UINT>(c.h), static_cast<UINT>(c.w * 4),
+                                          static_cast<UINT>(c.px.size()), c.px.data())) &&
+           SUCCEEDED(frame.p->Commit()) && SUCCEEDED(enc.p->Commit());
 }

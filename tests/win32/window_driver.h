@@ -37,5 +37,8 @@ std::string TextOf(HWND h);
 // The row check boxes of the device list, top row first.
 std::vector<HWND> RowCheckBoxes(HWND list);
 
+// How many pixels of exactly `color` the screen shows inside window h (its texts drawn in that colour, say).
+int CountScreenPixels(HWND h, COLORREF color);
+
 // Saves what the screen shows of window `h` (frame included) as a PNG file; false on failure.
 bool SaveWindowShot(HWND h, const std::wstring& path);
