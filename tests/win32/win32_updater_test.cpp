@@ -209,4 +209,21 @@ TEST_F(Win32Updater, RussianUpdaterProgramsTheSimulatedDevice)
     UpdateOneDevice(fw, "ru");
 }
 
+TEST_F(Win32Updater, ClosingDuringAProgrammingRunEndsTheProcessAtOnce)
+{
+    TSampleFirmware fw; // the full-size image: the run takes a while
+    const std::wstring exe = PackUpdater(fw, "updater_close");
+    if (const std::string why = SimUnavailable(); !why.empty())
+        GTEST_SKIP() << "no simulated device on COM5: " << why;
+    Launch(exe);
+    Lang = 1;
+    ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+    SendMessageW(Item(IDC_BTNPROG), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(Item(IDC_PGBMAIN), PBM_GETPOS, 0, 0) > 0; }, 30000)) << State();
+    EXPECT_EQ(State(), LangText(4));
+    // The worker is mid-run: the window neither asks it to stop nor waits for it.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(process.Wait(3000), 0);
+}
+
 } // namespace
