@@ -1,5 +1,6 @@
 // The nerid subcommands: each cmd_*.cpp adds one to the application; nerid_main.cpp calls them in help order.
-// A subcommand's callback raises Exception with the text to print; nerid_main prints it and exits with 1.
+// A subcommand's callback raises Exception with the text to print; nerid_main prints it and exits with 1. A callback
+// that has printed its results and only needs a non-zero exit code raises TExitCode.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -7,3 +8,13 @@
 void AddContainerCommand(CLI::App& app);
 void AddPackCommand(CLI::App& app);
 void AddInfoCommand(CLI::App& app);
+void AddSearchCommand(CLI::App& app);
+void AddFlashCommand(CLI::App& app);
+void AddSimCommand(CLI::App& app); // POSIX builds only
+// The subcommands of this platform (posix/ or win32/).
+void AddPlatformCommands(CLI::App& app);
+
+// Ends the tool with this exit code once a subcommand has printed all it has to say.
+struct TExitCode {
+    int Code;
+};

@@ -1,6 +1,7 @@
 // Building the sample firmware image.
 #include "tools/sample.h"
 
+#include "app/texts/error.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
 
@@ -8,7 +9,6 @@ namespace {
 
 constexpr std::uint32_t kFlashAddress = 0x400;
 constexpr std::uint32_t kEepromAddress = 0x1E000;
-constexpr std::uint32_t kEepromLength = 0x200;
 
 void PutU16(ABytes& d, std::size_t at, std::uint16_t v)
 {
@@ -20,14 +20,18 @@ void PutU16(ABytes& d, std::size_t at, std::uint16_t v)
 
 THexDataFile BuildSampleImage(const TSampleFirmware& S)
 {
-    const std::uint32_t flashLength = S.FlashLength < 32 ? 32 : S.FlashLength;
-    ABytes data(flashLength + kEepromLength);
+    const std::uint32_t flashLength = S.FlashLength;
+    const std::uint32_t eepromLength = S.EepromLength;
+    if (flashLength < 32 || flashLength % 2 != 0 || kFlashAddress + flashLength > kFlashLimit ||
+        eepromLength % 2 != 0 || eepromLength > 0x200)
+        throw Exception("sample firmware: flash length must be even, 32..0xFC00; EEPROM length even, 0..0x200");
+    ABytes data(flashLength + eepromLength);
     std::uint32_t x = S.Seed * 2654435761u + 12345u; // a small LCG: program bytes that differ from word to word
     for (std::uint32_t i = 32; i < flashLength; ++i) {
         x = x * 1103515245u + 12345u;
         data[i] = static_cast<std::uint8_t>(x >> 16);
     }
-    for (std::uint32_t i = 0; i < kEepromLength; i += 2)
+    for (std::uint32_t i = 0; i < eepromLength; i += 2)
         data[flashLength + i] = static_cast<std::uint8_t>(i / 2 * 7 + S.Seed);
     // EP: the last program word of the flash block (word address).
     PutU16(data, 0, static_cast<std::uint16_t>((kFlashAddress + flashLength) / 2 - 1));
@@ -41,10 +45,11 @@ THexDataFile BuildSampleImage(const TSampleFirmware& S)
 
     TZorelBootLoaderHexDataFile image;
     image.SetInfo(kFlashLimit, kEepromLimit);
-    image.BytesFrom(BytesConcat(BytesFromU16s({2}), BytesConcat(BytesFromU32s({kFlashAddress, 0, flashLength,
-                                                                                kEepromAddress, flashLength,
-                                                                                kEepromLength}),
-                                                                 data)));
+    const ABytes table = eepromLength ? BytesFromU32s({kFlashAddress, 0, flashLength, kEepromAddress, flashLength,
+                                                        eepromLength})
+                                       : BytesFromU32s({kFlashAddress, 0, flashLength});
+    image.BytesFrom(BytesConcat(BytesFromU16s({static_cast<std::uint16_t>(eepromLength ? 2 : 1)}),
+                                BytesConcat(table, data)));
     PutU16(data, 2, image.CheckSumm());
     image.SetData(data);
     return image;

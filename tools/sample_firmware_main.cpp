@@ -25,6 +25,9 @@ int main(int argc, char** argv)
     app.add_option("--revision", revision, "board modification number (0..255)")->check(CLI::Range(0, 255));
     app.add_option("--date", s.Date, "date word: low byte year, high byte month, both BCD (e.g. 0x0624)");
     app.add_option("--seed", s.Seed, "varies the program and EEPROM bytes");
+    app.add_option("--flash-bytes", s.FlashLength, "length of the flash block (even, 32..0xFC00; default 0x7C00)");
+    app.add_option("--eeprom-bytes", s.EepromLength,
+                   "length of the EEPROM block, two bytes per EEPROM byte (even, 0..0x200; 0: none; default 0x200)");
     CLI11_PARSE(app, argc, argv);
 
     unsigned major = 0, minor = 0;

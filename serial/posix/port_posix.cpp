@@ -24,14 +24,28 @@ namespace {
 constexpr std::uint32_t kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u;
 
 // Time-outs of each open handle; new handles start with immediate-return reads and no write time-out.
-std::mutex gTimeoutsLock;
-std::map<int, COMMTIMEOUTS> gTimeouts;
+struct TTimeoutTable {
+    std::mutex lock;
+    std::map<int, COMMTIMEOUTS> table;
+};
+
+// Never destroyed: a detached worker may still close its port while the process runs its static destructors.
+TTimeoutTable& Timeouts()
+{
+    union TImmortal {
+        TTimeoutTable t;
+        TImmortal() : t() {}
+        ~TImmortal() {} // deliberately leaves the table alive
+    };
+    static TImmortal holder;
+    return holder.t;
+}
 
 COMMTIMEOUTS TimeoutsOf(int fd)
 {
-    std::lock_guard<std::mutex> lock(gTimeoutsLock);
-    const auto it = gTimeouts.find(fd);
-    return it == gTimeouts.end() ? COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0} : it->second;
+    std::lock_guard<std::mutex> lock(Timeouts().lock);
+    const auto it = Timeouts().table.find(fd);
+    return it == Timeouts().table.end() ? COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0} : it->second;
 }
 
 int Fd(THandle h) { return static_cast<int>(h); }
@@ -125,8 +139,8 @@ THandle TBasicComPortCtrl::Open(const std::string& pPortName, std::uint32_t pDes
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY)
         giveUp(errno);
     {
-        std::lock_guard<std::mutex> lock(gTimeoutsLock);
-        gTimeouts[fd] = COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0};
+        std::lock_guard<std::mutex> lock(Timeouts().lock);
+        Timeouts().table[fd] = COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0};
     }
     return static_cast<THandle>(fd);
 }
@@ -137,8 +151,8 @@ void TBasicComPortCtrl::Close(THandle& pPort)
         const int fd = Fd(pPort);
         ioctl(fd, TIOCNXCL);
         ::close(fd);
-        std::lock_guard<std::mutex> lock(gTimeoutsLock);
-        gTimeouts.erase(fd);
+        std::lock_guard<std::mutex> lock(Timeouts().lock);
+        Timeouts().table.erase(fd);
     }
     pPort = 0;
 }
@@ -361,8 +375,8 @@ void TBasicComPortCtrl::SetTimeOuts(THandle pPort, const COMMTIMEOUTS& pCTO)
     const int fd = Fd(pPort);
     if (fcntl(fd, F_GETFD) < 0)
         Fail("SetTimeOuts", "Не удалось установить таймауты", errno);
-    std::lock_guard<std::mutex> lock(gTimeoutsLock);
-    gTimeouts[fd] = pCTO;
+    std::lock_guard<std::mutex> lock(Timeouts().lock);
+    Timeouts().table[fd] = pCTO;
 }
 
 void TBasicComPortCtrl::SetBuffers(THandle pPort, std::uint32_t, std::uint32_t)

@@ -110,6 +110,13 @@ SimDevice SimRunner::Device(int index)
     return *p.device;
 }
 
+bool SimRunner::HungUp(int index)
+{
+    Port& p = *FPorts.at(static_cast<std::size_t>(index));
+    std::lock_guard<std::mutex> g(p.lock);
+    return p.device->HungUp();
+}
+
 void SimRunner::SendPaced(Port& port, const ABytes& bytes)
 {
     const double byteMs = FConfig.baud ? 10000.0 / FConfig.baud : 0.0;

@@ -44,6 +44,8 @@ public:
 
     // Snapshot of a device, for in-process tests (taken under the device's lock).
     SimDevice Device(int index);
+    // The device has hung up its line (its pty is closed); any thread.
+    bool HungUp(int index);
     const std::vector<std::string>& Paths() const { return FPaths; }
 
 private:

@@ -1,0 +1,524 @@
+// The whole update without a window: `nerid sim` as the devices on real pseudo-terminals, `nerid search` and
+// `nerid flash` as the host, each a process of the build folder. Every test has its own virtual-port folder and
+// names its ports, so it never sees another program's ports.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "app/texts/format.h"
+#include "package/validate.h"
+#include "serial/comport.h"
+#include "serial/virtual_ports.h"
+#include "tests/package/test_files.h"
+#include "timing/timing.h"
+#include "tools/firmware.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+namespace {
+
+std::string ReadText(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A child process of the test: stdout into a pipe (readable line by line) or a file, stderr into a file.
+class TChild {
+public:
+    TChild(const std::vector<std::string>& argv, const std::string& outFile, const std::string& errFile)
+    {
+        int fds[2] = {-1, -1};
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        if (outFile.empty()) {
+            if (pipe2(fds, O_CLOEXEC) != 0)
+                throw std::runtime_error("pipe");
+            posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const int rc = posix_spawn(&FPid, args[0], &fa, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        if (fds[1] >= 0)
+            ::close(fds[1]);
+        FOut = fds[0];
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + argv[0]);
+    }
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
+    ~TChild()
+    {
+        if (FPid > 0) {
+            ::kill(FPid, SIGKILL);
+            Wait();
+        }
+        if (FOut >= 0)
+            ::close(FOut);
+    }
+
+    // The next n lines of its stdout, waiting at most timeoutMs; fewer when it ends or the time is up.
+    std::vector<std::string> ReadLines(std::size_t n, double timeoutMs)
+    {
+        std::vector<std::string> lines;
+        const double end = NowMs() + timeoutMs;
+        while (lines.size() < n && NowMs() < end) {
+            pollfd p{FOut, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char c = 0;
+            const ssize_t r = ::read(FOut, &c, 1);
+            if (r <= 0)
+                break;
+            if (c == '\n') {
+                lines.push_back(FPartial);
+                FPartial.clear();
+            } else
+                FPartial += c;
+        }
+        return lines;
+    }
+    void Signal(int sig) { ::kill(FPid, sig); }
+    // Waits for the end; the exit code, or -1 when it died of a signal.
+    int Wait()
+    {
+        int st = 0;
+        while (::waitpid(FPid, &st, 0) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+
+private:
+    pid_t FPid = -1;
+    int FOut = -1;
+    std::string FPartial;
+};
+
+struct TRun {
+    int Rc = -1;
+    std::string Out, Err;
+};
+
+// One `nerid sim`: its ports, its dump file.
+struct TSim {
+    std::unique_ptr<TChild> Proc;
+    std::vector<std::string> Ports;
+    std::string DumpPath;
+};
+
+class E2ETest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        const char* b = std::getenv("NERID_BUILD_DIR");
+        ASSERT_NE(b, nullptr) << "NERID_BUILD_DIR is not set";
+        Tools = fs::path(b) / "tools";
+        ASSERT_TRUE(fs::exists(Tools / "nerid"));
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        OldRuntime = old ? std::optional<std::string>(old) : std::nullopt;
+        const std::string runtime = PathOf("run");
+        ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        Sims.clear();
+        if (OldRuntime)
+            ::setenv("XDG_RUNTIME_DIR", OldRuntime->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        TempDirTest::TearDown();
+    }
+
+    std::vector<std::string> Argv(const std::string& tool, const std::vector<std::string>& args)
+    {
+        std::vector<std::string> a = {(Tools / tool).string()};
+        a.insert(a.end(), args.begin(), args.end());
+        return a;
+    }
+
+    TRun Run(const std::string& tool, const std::vector<std::string>& args)
+    {
+        const std::string out = PathOf("out-" + std::to_string(++Runs));
+        const std::string err = out + ".err";
+        TChild c(Argv(tool, args), out, err);
+        TRun r;
+        r.Rc = c.Wait();
+        r.Out = ReadText(out);
+        r.Err = ReadText(err);
+        return r;
+    }
+    TRun Nerid(const std::vector<std::string>& args) { return Run("nerid", args); }
+
+    // Starts `nerid sim` with count devices and a dump; returns once it has printed its ports.
+    TSim& StartSim(int count, const std::vector<std::string>& extra = {})
+    {
+        TSim s;
+        s.DumpPath = PathOf("dump-" + std::to_string(++Runs) + ".json");
+        std::vector<std::string> args = {"sim", "--count", std::to_string(count), "--dump", s.DumpPath};
+        args.insert(args.end(), extra.begin(), extra.end());
+        s.Proc = std::make_unique<TChild>(Argv("nerid", args), "", PathOf("sim-" + std::to_string(Runs) + ".err"));
+        s.Ports = s.Proc->ReadLines(static_cast<std::size_t>(count), 5000);
+        EXPECT_EQ(s.Ports.size(), static_cast<std::size_t>(count));
+        Sims.push_back(std::move(s));
+        return Sims.back();
+    }
+    // Ends a simulator as Ctrl-C would and returns its final dump.
+    json StopSim(TSim& s)
+    {
+        s.Proc->Signal(SIGTERM);
+        EXPECT_EQ(s.Proc->Wait(), 0);
+        std::ifstream f(s.DumpPath);
+        return json::parse(f);
+    }
+
+    // A sample firmware of 4 flash and 2 EEPROM lines (quick to program), or of other sizes.
+    std::string Package(const std::vector<std::string>& args = {"--flash-bytes", "256", "--eeprom-bytes", "128"})
+    {
+        const std::string path = PathOf("pkg-" + std::to_string(++Runs) + ".hex");
+        std::vector<std::string> a = {"-o", path};
+        a.insert(a.end(), args.begin(), args.end());
+        EXPECT_EQ(Run("nerid-sample-firmware", a).Rc, 0);
+        return path;
+    }
+    static TPackageContents Lines(const std::string& hex)
+    {
+        TZorelBootLoaderHexDataFile FH;
+        return CheckPackage(FH, FirmwareContainer(hex));
+    }
+
+    static std::vector<std::string> PortArgs(const std::vector<std::string>& ports)
+    {
+        std::vector<std::string> a;
+        for (const std::string& p : ports) {
+            a.push_back("--port");
+            a.push_back(p);
+        }
+        return a;
+    }
+    TRun Flash(const std::string& pkg, const std::vector<std::string>& ports, const std::vector<std::string>& flags = {})
+    {
+        std::vector<std::string> a = {"flash", pkg, "--json"};
+        a.insert(a.end(), flags.begin(), flags.end());
+        const auto p = PortArgs(ports);
+        a.insert(a.end(), p.begin(), p.end());
+        return Nerid(a);
+    }
+
+    // Memory of a dumped device: address -> byte.
+    static std::map<std::uint32_t, std::uint8_t> Memory(const json& runs, const char* key)
+    {
+        std::map<std::uint32_t, std::uint8_t> m;
+        for (const json& r : runs) {
+            const std::uint32_t start = r[key];
+            const std::string hex = r["data"];
+            for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
+                m[start + static_cast<std::uint32_t>(k / 2)] =
+                    static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
+        }
+        return m;
+    }
+    static std::map<std::uint32_t, std::uint8_t> Memory(const AZorelBootLoaderDataLines& lines)
+    {
+        std::map<std::uint32_t, std::uint8_t> m;
+        for (const auto& l : lines)
+            for (std::size_t k = 0; k < l.D.size(); ++k)
+                m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
+        return m;
+    }
+    static int Sends(const json& device, int cmd, std::uint32_t address)
+    {
+        int n = 0;
+        for (const json& f : device["frames"])
+            n += f["cmd"] == cmd && f["address"] == address;
+        return n;
+    }
+
+    fs::path Tools;
+    std::optional<std::string> OldRuntime;
+    std::vector<TSim> Sims;
+    int Runs = 0;
+};
+
+TEST_F(E2ETest, SimRegistersItsPortsForDiscoveryAndRemovesThemOnExit)
+{
+    TSim& sim = StartSim(2);
+    const std::vector<std::string> listed = TBasicComPortCtrl::ListPorts();
+    for (const std::string& p : sim.Ports) {
+        EXPECT_EQ(fs::path(p).parent_path(), fs::path(VirtualPortsFolder()));
+        EXPECT_NE(std::find(listed.begin(), listed.end(), p), listed.end()) << p;
+    }
+    StopSim(sim);
+    for (const std::string& p : sim.Ports)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(p))) << p;
+}
+
+TEST_F(E2ETest, SearchOfSeveralPortsFindsTheDevicesOnSome)
+{
+    TSim& sim = StartSim(3, {"--fault", "2:silent", "--id", "256", "--name", "E2E", "--version", "1.04"});
+    const std::string missing = PathOf("no-such-port");
+    const TRun r = Nerid({"search", "--json", "--port", sim.Ports[0], "--port", sim.Ports[1], "--port", sim.Ports[2],
+                          "--port", missing});
+    ASSERT_EQ(r.Rc, 0) << r.Err;
+    const json j = json::parse(r.Out);
+    ASSERT_EQ(j.size(), 4u);
+    const std::vector<std::tuple<std::string, bool, std::string>> expected = {
+        {sim.Ports[0], true, ""},
+        {sim.Ports[1], false, "device is not responding"},
+        {sim.Ports[2], true, ""},
+        {missing, false, "device is not available"}};
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(j[k]["port"], std::get<0>(expected[k]));
+        EXPECT_EQ(j[k]["ok"], std::get<1>(expected[k]));
+        EXPECT_EQ(j[k]["error"], std::get<2>(expected[k]));
+    }
+    EXPECT_EQ(j[0]["id"], 256);
+    EXPECT_EQ(j[2]["id"], 258);
+    EXPECT_EQ(j[2]["name"], "E2E");
+    EXPECT_EQ(j[2]["version"], "1.04");
+    EXPECT_EQ(j[2]["type"], 3);
+    EXPECT_EQ(j[2]["variant"], 2);
+    EXPECT_EQ(j[2]["revision"], 0);
+    EXPECT_EQ(j[2]["date"], "2024-01-01");
+    for (const char* key : {"boot_version", "boot_type", "checksum"})
+        EXPECT_TRUE(j[2].contains(key)) << key;
+
+    const TRun none = Nerid({"search", "--port", sim.Ports[1], "--port", missing});
+    EXPECT_EQ(none.Rc, 1);
+    EXPECT_EQ(none.Err, "no device answered\n");
+}
+
+TEST_F(E2ETest, ProgramsTwoDevicesAtOnceWithEveryLineInOrder)
+{
+    TSim& sim = StartSim(2);
+    const std::string pkg = Package();
+    const TPackageContents lines = Lines(pkg);
+    ASSERT_EQ(lines.FL.size(), 4u);
+    ASSERT_EQ(lines.EE.size(), 2u);
+
+    const TRun r = Flash(pkg, sim.Ports);
+    ASSERT_EQ(r.Rc, 0) << r.Out << r.Err;
+    const json j = json::parse(r.Out);
+    ASSERT_EQ(j.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(j[k]["port"], sim.Ports[k]);
+        EXPECT_EQ(j[k]["state"], "needed");
+        EXPECT_EQ(j[k]["result"], "programmed");
+        EXPECT_EQ(j[k]["error"], "");
+        EXPECT_EQ(j[k]["id"], k + 1);
+        EXPECT_EQ(j[k]["version_before"], "1.00");
+        EXPECT_GT(j[k]["duration_ms"].get<int>(), 0);
+    }
+
+    const json dump = StopSim(sim);
+    for (const json& dev : dump["devices"]) {
+        EXPECT_EQ(Memory(dev["flash"], "address"), Memory(lines.FL));
+        EXPECT_EQ(Memory(dev["eeprom"], "offset"), Memory(lines.EE));
+        EXPECT_EQ(dev["resets"], 1);
+        EXPECT_EQ(dev["identity"]["version"], "1.05"); // the header it now holds
+        // The search's identity request, the worker's, the flash lines, the EEPROM lines, the reset.
+        std::vector<std::pair<int, std::uint32_t>> frames, expected = {{0, 0}, {0, 0}};
+        for (const auto& l : lines.FL)
+            expected.push_back({2, l.A});
+        for (const auto& l : lines.EE)
+            expected.push_back({1, l.A});
+        expected.push_back({3, 0});
+        for (const json& f : dev["frames"]) {
+            EXPECT_TRUE(f["crc_ok"].get<bool>());
+            frames.push_back({f["cmd"], f["address"]});
+        }
+        EXPECT_EQ(frames, expected);
+    }
+}
+
+// Four devices at once: a clean one, one that ignores line 1 four times (two attempts), one that stops answering
+// at line 2 and one that is unplugged at line 2. Only the last two fail, and neither is reset.
+TEST_F(E2ETest, LineFaultsFailOnlyTheirDevice)
+{
+    TSim& sim = StartSim(4, {"--fault", "2:drop=1x4", "--fault", "3:stop=2", "--fault", "4:hangup=2"});
+    const std::string pkg = Package();
+    const TRun r = Flash(pkg, sim.Ports);
+    EXPECT_EQ(r.Rc, 1);
+    const json j = json::parse(r.Out);
+    ASSERT_EQ(j.size(), 4u);
+    const std::vector<std::pair<std::string, std::string>> expected = {{"programmed", ""},
+                                                                       {"programmed", "update error 0xF001"},
+                                                                       {"failed", "update error 0xF002"},
+                                                                       {"failed", "update error 0xF002"}};
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(j[k]["result"], expected[k].first) << k;
+        EXPECT_EQ(j[k]["error"], expected[k].second) << k;
+    }
+
+    const json dump = StopSim(sim);
+    const json& d = dump["devices"];
+    const TPackageContents lines = Lines(pkg);
+    EXPECT_EQ(Memory(d[1]["flash"], "address"), Memory(lines.FL));
+    EXPECT_EQ(Sends(d[1], 2, lines.FL[1].A), 5);
+    EXPECT_EQ(d[1]["resets"], 1);
+    EXPECT_EQ(Sends(d[2], 2, lines.FL[2].A), 6); // three attempts of a frame and its re-send
+    EXPECT_EQ(Sends(d[2], 2, lines.FL[3].A), 0);
+    EXPECT_EQ(d[2]["resets"], 0);
+    EXPECT_TRUE(d[3]["hung_up"].get<bool>());
+    EXPECT_EQ(d[3]["resets"], 0);
+    EXPECT_EQ(d[3]["lines_written"], 2);
+    EXPECT_EQ(d[0]["resets"], 1);
+}
+
+TEST_F(E2ETest, ClassificationDecidesWhichDevicesAreProgrammed)
+{
+    struct TCase {
+        std::vector<std::string> flags;
+        std::vector<std::string> results; // needed, not required, not supported
+        int rc;
+    };
+    const std::vector<TCase> cases = {{{}, {"programmed", "skipped", "skipped"}, 0},
+                                      {{"--all"}, {"programmed", "programmed", "skipped"}, 0},
+                                      {{"--force"}, {"programmed", "skipped", "programmed"}, 0}};
+    const std::string pkg = Package();
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.flags.empty() ? "no flag" : c.flags[0]);
+        Sims.clear();
+        const std::vector<std::string> ports = {StartSim(1).Ports.at(0), StartSim(1, {"--version", "1.05"}).Ports.at(0),
+                                                StartSim(1, {"--variant", "7"}).Ports.at(0)};
+        const TRun r = Flash(pkg, ports, c.flags);
+        EXPECT_EQ(r.Rc, c.rc) << r.Err;
+        const json j = json::parse(r.Out);
+        ASSERT_EQ(j.size(), 3u);
+        const std::vector<std::string> states = {"needed", "not required", "not supported"};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_EQ(j[k]["state"], states[k]);
+            EXPECT_EQ(j[k]["result"], c.results[k]);
+            if (c.results[k] == "skipped") {
+                EXPECT_EQ(j[k]["duration_ms"], 0);
+            }
+        }
+        for (std::size_t k = 0; k < 3; ++k)
+            EXPECT_EQ(StopSim(Sims[k])["devices"][0]["resets"], c.results[k] == "programmed" ? 1 : 0) << k;
+    }
+}
+
+TEST_F(E2ETest, ABadPackageOrNoDeviceIsAFailure)
+{
+    TSim& sim = StartSim(2, {"--fault", "2:silent"});
+    const std::string bad = PathOf("bad.bin");
+    WriteBytes(bad, ABytes(10, 0xFF));
+    const TRun refused = Flash(bad, {sim.Ports[0]});
+    EXPECT_EQ(refused.Rc, 1);
+    EXPECT_TRUE(std::regex_match(refused.Err, std::regex("0x03[0-9A-F]{2}\n"))) << refused.Err;
+    EXPECT_EQ(refused.Out, "");
+
+    const TRun none = Flash(Package(), {sim.Ports[1]});
+    EXPECT_EQ(none.Rc, 1);
+    EXPECT_EQ(none.Err, "no device found\n");
+
+    const json dump = StopSim(sim);
+    EXPECT_TRUE(dump["devices"][0]["frames"].empty()); // the refused package touched no port
+}
+
+TEST_F(E2ETest, CtrlCEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
+{
+    TSim& sim = StartSim(1);
+    const std::string pkg = Package({}); // the full sample: about 30 s of lines at the updater's timing
+    const std::string out = PathOf("flash.json");
+    TChild flash(Argv("nerid", {"flash", pkg, "--json", "--port", sim.Ports[0]}), out, PathOf("flash.err"));
+    ::usleep(1500 * 1000);
+    flash.Signal(SIGINT);
+    const double t0 = NowMs();
+    EXPECT_EQ(flash.Wait(), 130);
+    EXPECT_LT(NowMs() - t0, 5000.0); // one line to finish (about 60 ms), not the other 25 s of lines
+    const json j = json::parse(ReadText(out));
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(j[0]["result"], "failed");
+
+    const json dev = StopSim(sim)["devices"][0];
+    const int written = dev["lines_written"];
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, 100);
+    EXPECT_EQ(dev["resets"], 0);
+    // The worker stops before the line after the last one it wrote.
+    EXPECT_EQ(j[0]["error"], Format("update error 0xF%.3X", written));
+}
+
+TEST_F(E2ETest, OnATerminalOneProgressBarThenAResultLinePerDevice)
+{
+    TSim& sim = StartSim(2);
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::string text;
+    {
+        TChild flash(Argv("nerid", {"flash", Package(), "--port", sim.Ports[0], "--port", sim.Ports[1]}), terminal,
+                     PathOf("tty.err"));
+        const double end = NowMs() + 20000;
+        for (;;) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                char buf[512];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break; // the tool has closed the terminal
+                text.append(buf, static_cast<std::size_t>(n));
+            }
+            ASSERT_LT(NowMs(), end) << text;
+        }
+        EXPECT_EQ(flash.Wait(), 0);
+    }
+    ::close(master);
+    // Each device reports 0, 20, ... 100: the bar shows their mean, never going back, ending at 100 %.
+    std::vector<double> shown;
+    const std::regex bar("\\r\\[[#-]{40}\\] +([0-9.]+)%");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), bar); it != std::sregex_iterator(); ++it)
+        shown.push_back(std::stod((*it)[1]));
+    ASSERT_FALSE(shown.empty()) << text;
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << text;
+    EXPECT_EQ(shown.back(), 100.0);
+    for (double v : shown)
+        EXPECT_EQ(static_cast<int>(v * 10) % 100, 0) << v; // (sum of two multiples of 20) * 10 / 2
+    const std::string tail = text.substr(text.rfind('%') + 1);
+    EXPECT_NE(tail.find(sim.Ports[0] + ": programmed (needed, ID 00000001, v.1.00"), std::string::npos) << tail;
+    EXPECT_NE(tail.find(sim.Ports[1] + ": programmed (needed, ID 00000002, v.1.00"), std::string::npos) << tail;
+}
+
+TEST_F(E2ETest, SimRefusesABadFault)
+{
+    for (const std::vector<std::string>& fault :
+         {std::vector<std::string>{"--count", "2", "--fault", "3:silent"}, {"--fault", "drop"},
+          {"--fault", "1:bogus"}, {"--fault", "silent=2"}, {"--fault", "1:stop=x"}}) {
+        std::vector<std::string> a = {"sim"};
+        a.insert(a.end(), fault.begin(), fault.end());
+        const TRun r = Nerid(a);
+        EXPECT_EQ(r.Rc, 1) << fault.back();
+        EXPECT_NE(r.Err.find("bad --fault"), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
+} // namespace

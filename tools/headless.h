@@ -1,0 +1,49 @@
+// Shared by `nerid search` and `nerid flash`: the tool's main loop for the window's workers (a pumped dispatcher on
+// the main thread), the search of many ports at once, Ctrl-C handling and the identity as text and JSON.
+// Everything here runs on the tool's main thread; the workers report to it through the dispatcher.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bootloader/devid.h"
+#include "workers/pumped_dispatcher.h"
+#include "workers/thread_ctrl.h"
+
+// Ctrl-C (SIGINT, SIGTERM; the console's Ctrl-C and Ctrl-Break on Windows) counts instead of ending the tool; call
+// once, before any worker starts. Platform part (posix/, win32/).
+void InstallInterruptHandler();
+// How many interrupts have arrived.
+int Interrupts();
+
+// The dispatcher the workers report through, installed on first use; pumped by the tool's main thread.
+TPumpedDispatcher& ToolDispatcher();
+
+// Starts a worker whose thread never takes the interrupt (the main thread does). On success the worker owns itself
+// and the pointer is released; on failure w still owns it and the error is rethrown. Platform part.
+void StartWorker(std::unique_ptr<TCustomThreadCtrl>& w);
+
+// The given ports, else every port discovery lists.
+std::vector<std::string> PortsToUse(const std::vector<std::string>& given);
+
+struct TPortSearch {
+    std::string Port;
+    bool Ok = false;       // an identity was read
+    std::string Error;     // failure text; empty when Ok
+    TZorelBootLoaderDevID DevID;
+};
+
+// One search worker per port, all at once, as the window's search pass; returns when every worker has reported,
+// in port order.
+std::vector<TPortSearch> SearchPorts(const std::vector<std::string>& ports);
+
+// Version word as the window shows it: "1.04".
+std::string VersionText(std::uint16_t v);
+// The raw name without its trailing zero bytes, as UTF-8.
+std::string NameText(const std::string& raw);
+// The identity fields of a search result.
+nlohmann::ordered_json DevIDJson(const TZorelBootLoaderDevID& d);
