@@ -3,9 +3,9 @@
 
 usage: sim_relay.py STATUS_FILE DUMP_FILE SIMULATOR ...   (no "--": with_com_port.py ends its --peer command there)
 
-Runs SIMULATOR (e.g. `nerid sim --dump DUMP_FILE`), which prints the path of its port (its pseudo-terminal or a link
-to it) on the first line of its output, opens that path raw and copies bytes both ways between it and this process's stdin/stdout (the master side
-of the COM port, from with_com_port.py --peer). STATUS_FILE then says "ready PATH"; when the simulator cannot be
+Runs SIMULATOR (e.g. `nerid sim --dump DUMP_FILE`), which prints the path of its port (its pseudo-terminal or a
+link to it) on the first line of its output, opens that path raw and copies bytes both ways between it and this
+process's stdin/stdout (the master side of the COM port, from with_com_port.py --peer). STATUS_FILE then says "ready PATH"; when the simulator cannot be
 started or prints no path it says "unavailable: REASON" instead. DUMP_FILE and STATUS_FILE are removed first, so a
 reader never sees those of an earlier run. Ends (and ends the simulator) on SIGTERM or when either side closes.
 """
