@@ -15,7 +15,8 @@ namespace {
 fs::path DefaultBase()
 {
     const std::string self = OwnExecutablePath();
-    const fs::path base = fs::path(self).parent_path() / "nerid-programmer";
+    // Named like nerid itself: nerid-programmer.exe beside nerid.exe on Windows.
+    const fs::path base = fs::path(self).parent_path() / ("nerid-programmer" + fs::path(self).extension().string());
     std::error_code ec;
     if (self.empty() || !fs::is_regular_file(base, ec))
         throw Exception("no updater executable " + base.string() + " beside nerid: pass --base EXE");

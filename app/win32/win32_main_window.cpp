@@ -1,0 +1,292 @@
+// The updater's main window in Win32: the control tree, its docking and the application-level events.
+#include "app/win32/win32_main_window.h"
+
+#include "app/win32/win32_ids.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr UINT_PTR kTimerIds[4] = {1, 2, 3, 4}; // tmrStartSearch, tmrStopSearch, tmrStartProg, tmrStopProg
+
+// A rectangle that hands out docked parts of itself, the way the design is drawn: each Top/Bottom/Left/Right takes a
+// strip of the given size with the item's own margins (left, top, right, bottom) and leaves the rest; Client takes
+// what remains, less its margins.
+struct TDock {
+    RECT r;
+
+    RECT Top(int h, RECT m)
+    {
+        RECT x{r.left + m.left, r.top + m.top, r.right - m.right, r.top + m.top + h};
+        r.top = x.bottom + m.bottom;
+        return x;
+    }
+    RECT Bottom(int h, RECT m)
+    {
+        RECT x{r.left + m.left, r.bottom - m.bottom - h, r.right - m.right, r.bottom - m.bottom};
+        r.bottom = x.top - m.top;
+        return x;
+    }
+    RECT Left(int w, RECT m)
+    {
+        RECT x{r.left + m.left, r.top + m.top, r.left + m.left + w, r.bottom - m.bottom};
+        r.left = x.right + m.right;
+        return x;
+    }
+    RECT Right(int w, RECT m)
+    {
+        RECT x{r.right - m.right - w, r.top + m.top, r.right - m.right, r.bottom - m.bottom};
+        r.right = x.left - m.left;
+        return x;
+    }
+    RECT Client(RECT m) const { return RECT{r.left + m.left, r.top + m.top, r.right - m.right, r.bottom - m.bottom}; }
+};
+
+constexpr RECT None{0, 0, 0, 0};
+
+// The group box's interior shows the button face whatever the window's colour.
+LRESULT CALLBACK GroupBoxSubclass(HWND h, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (msg == WM_ERASEBKGND) {
+        RECT r;
+        GetClientRect(h, &r);
+        FillRect(reinterpret_cast<HDC>(wParam), &r, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    return DefSubclassProc(h, msg, wParam, lParam);
+}
+
+HFONT WindowFont(bool bold)
+{
+    // 8 point at 96 pixels per inch: a character height of 11 pixels.
+    return CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+}
+
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+} // namespace
+
+TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(true))
+{
+    RegisterWinControlClasses();
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
+        wc.lpfnWndProc = Proc;
+        wc.lpszClassName = NERID_WINDOW_CLASS;
+        RegisterClassExW(&wc);
+    }
+    RECT frame{0, 0, ClientWidth, ClientHeight};
+    AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    FHandle = CreateWindowExW(kExStyle, NERID_WINDOW_CLASS, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), this);
+    CreateControls();
+}
+
+TWinMainWindow::~TWinMainWindow()
+{
+    if (IsWindow(FHandle)) {
+        SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+        DestroyWindow(FHandle);
+    }
+    DeleteObject(FFont);
+    DeleteObject(FBold);
+}
+
+void TWinMainWindow::CreateControls()
+{
+    const HWND h = FHandle;
+    TDock window{RECT{0, 0, ClientWidth, ClientHeight}};
+    FMainPanel = window.Client({2, 1, 2, 2});
+    TDock pnlMain{FMainPanel};
+
+    // Buttons along the bottom, docked right: the first docked is the rightmost.
+    TDock pnlBtns{pnlMain.Bottom(31, {8, 8, 8, 8})};
+    pnlBtns.r.right -= 35;
+    FBtnCancel = std::make_unique<TWinButton>(h, IDC_BTNCANCEL, pnlBtns.Right(85, {5, 0, 0, 0}), FFont);
+    FBtnProg = std::make_unique<TWinButton>(h, IDC_BTNPROG, pnlBtns.Right(100, {5, 0, 0, 0}), FFont);
+    FBtnProg->SetEnabled(false);
+
+    const RECT groupRect = pnlMain.Client({8, 8, 8, 0});
+    FGroupBox = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX,
+                                groupRect.left, groupRect.top, groupRect.right - groupRect.left,
+                                groupRect.bottom - groupRect.top, h,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_GROUPBOX1)), GetModuleHandleW(nullptr),
+                                nullptr);
+    SendMessageW(FGroupBox, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    SetWindowSubclass(FGroupBox, GroupBoxSubclass, 1, 0);
+    // The frame of a captionless group box sits half a text line down; its client area starts below that line.
+    TDock group{RECT{groupRect.left + 2, groupRect.top + 15, groupRect.right - 2, groupRect.bottom - 2}};
+
+    TDock panel1{group.Top(65, {10, 0, 10, 5})};
+    TDock panel5{panel1.Left(170, {0, 0, 10, 0})};
+    const RECT logo{panel5.r.left, panel5.r.top, panel5.r.left + 159, panel5.r.top + 57};
+    FLogoEN = std::make_unique<TWinImage>(h, IDC_IMGLOGOEN, logo, TWinBitmap::FromResource(IDR_LOGO_EN), false);
+    FLogoRU = std::make_unique<TWinImage>(h, IDC_IMGLOGORU, logo, TWinBitmap::FromResource(IDR_LOGO_RU), false);
+    FLogoEN->SetVisible(false);
+    FLogoRU->SetVisible(false);
+    TDock panel4{panel1.Client(None)};
+    constexpr int line = 13; // one line of Tahoma 8 pt
+    FLblState = std::make_unique<TWinLabel>(h, IDC_LBLSTATE, panel4.Bottom(line, {0, 0, 0, 10}), FFont);
+    FLblStateC = std::make_unique<TWinLabel>(h, IDC_LBLSTATEC, panel4.Bottom(line, None), FBold);
+
+    // The etched separator: a dark line over a light one.
+    FShape1 = std::make_unique<TWinLine>(h, IDC_SHAPE1, group.Top(1, {10, 5, 10, 0}),
+                                         TColor::System(TSysColor::InactiveCaptionGradient));
+    FShape2 = std::make_unique<TWinLine>(h, IDC_SHAPE2, group.Top(1, {10, 0, 10, 5}),
+                                         TColor::Rgb(GetRValue(GetSysColor(COLOR_BTNHIGHLIGHT)),
+                                                     GetGValue(GetSysColor(COLOR_BTNHIGHLIGHT)),
+                                                     GetBValue(GetSysColor(COLOR_BTNHIGHLIGHT))));
+
+    FProgress = std::make_unique<TWinProgressBar>(h, IDC_PGBMAIN, group.Bottom(25, {10, 5, 10, 15}));
+
+    TDock panel2{group.Client({10, 5, 10, 5})};
+    TDock panel3{panel2.Left(160, {0, 0, 20, 0})};
+    FLblCDevices = std::make_unique<TWinLabel>(h, IDC_LBLCDEVICES, panel3.Client({0, 15, 0, 0}), FBold, SS_RIGHT);
+    const RECT dev{panel3.r.left + 15, panel3.r.top + 60, panel3.r.left + 15 + 26, panel3.r.top + 60 + 31};
+    FImgDev = std::make_unique<TWinImage>(h, IDC_IMGDEV, dev, TWinBitmap::FromResource(IDR_DEVICE), true);
+    FImgDev->SetVisible(false);
+    FRowList = std::make_unique<TWinRowList>(h, IDC_PNLDATA, panel2.Client(None), FFont);
+
+    // Tab order follows the Z order: the list, then Next, then Close.
+    SetWindowPos(FRowList->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(FBtnProg->Handle(), FRowList->Handle(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(FBtnCancel->Handle(), FBtnProg->Handle(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // The group box beneath all its siblings (each new child goes below the earlier ones): it clips them out, and
+    // they draw over its interior.
+    SetWindowPos(FGroupBox, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    for (size_t i = 0; i < FTimers.size(); ++i)
+        FTimers[i] = std::make_unique<TWinTimer>(h, kTimerIds[i]);
+
+    FControls.window = this;
+    FControls.lblCDevices = FLblCDevices.get();
+    FControls.lblStateC = FLblStateC.get();
+    FControls.lblState = FLblState.get();
+    FControls.btnProg = FBtnProg.get();
+    FControls.btnCancel = FBtnCancel.get();
+    FControls.pgbMain = FProgress.get();
+    FControls.imgLogoEN = FLogoEN.get();
+    FControls.imgLogoRU = FLogoRU.get();
+    FControls.imgDev = FImgDev.get();
+    FControls.pnlData = FRowList.get();
+    FControls.tmrStartSearch = FTimers[0].get();
+    FControls.tmrStopSearch = FTimers[1].get();
+    FControls.tmrStartProg = FTimers[2].get();
+    FControls.tmrStopProg = FTimers[3].get();
+}
+
+void TWinMainWindow::Show(int cmdShow)
+{
+    RECT work, w;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(FHandle, &w);
+    const int width = w.right - w.left, height = w.bottom - w.top;
+    SetWindowPos(FHandle, HWND_TOPMOST, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE);
+    ShowWindow(FHandle, cmdShow);
+    UpdateWindow(FHandle);
+}
+
+int TWinMainWindow::RunMessageLoop(HWND dialog)
+{
+    MSG msg;
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+        if (got == -1)
+            return 1;
+        // Tab and the space bar move between and press the controls, as in a dialog box.
+        if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void TWinMainWindow::SetCaption(const std::string& text)
+{
+    FCaption = text;
+    SetWindowTextW(FHandle, Utf8ToUtf16(text).c_str());
+}
+
+void TWinMainWindow::SetColor(TColor c)
+{
+    FColor = c;
+    InvalidateRect(FHandle, nullptr, TRUE);
+}
+
+void TWinMainWindow::Close()
+{
+    PostMessageW(FHandle, WM_CLOSE, 0, 0);
+}
+
+void TWinMainWindow::PaintBackground(HDC dc)
+{
+    RECT r;
+    GetClientRect(FHandle, &r);
+    FillRect(dc, &r, BrushOf(FColor));
+    FillRect(dc, &FMainPanel, GetSysColorBrush(COLOR_BTNFACE));
+}
+
+LRESULT CALLBACK TWinMainWindow::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<TWinMainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->FHandle = h;
+        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    if (auto* self = reinterpret_cast<TWinMainWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA)))
+        return self->OnMessage(msg, wParam, lParam);
+    return DefWindowProcW(h, msg, wParam, lParam);
+}
+
+LRESULT TWinMainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_ERASEBKGND:
+        PaintBackground(reinterpret_cast<HDC>(wParam));
+        return 1;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        return CtlColorFromChild(FHandle, msg, wParam, lParam);
+    case WM_COMMAND:
+        if (TWinChild* child = TWinChild::FromHandle(reinterpret_cast<HWND>(lParam)))
+            child->OnCommand(HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        for (auto& t : FTimers)
+            if (t->Id() == wParam)
+                t->Fire();
+        return 0;
+    case WM_ACTIVATEAPP: {
+        const bool active = wParam != FALSE;
+        if (active != FAppActive) {
+            FAppActive = active;
+            const auto& handler = active ? FOnAppActivate : FOnAppDeactivate;
+            if (handler)
+                handler();
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        if (!FClosing) {
+            FClosing = true;
+            if (FOnClose)
+                FOnClose();
+        }
+        DestroyWindow(FHandle);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(FHandle, msg, wParam, lParam);
+}

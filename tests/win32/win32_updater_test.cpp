@@ -1,0 +1,229 @@
+// nerid-programmer.exe end to end under wine, driven from this process with window messages: the failure line of an
+// executable without a package, and updaters packed by nerid.exe that find a simulated device on COM5, list it,
+// program it when Next is clicked and end "Completed successfully", with the device holding the package.
+// Screenshots of each state go to the build folder's screens/.
+#include "app/texts/format.h"
+#include "app/texts/texts.h"
+#include "app/win32/win32_ids.h"
+#include "package/bootimage.h"
+#include "package/validate.h"
+#include "tests/win32/window_driver.h"
+#include "tools/sample.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTools = NERID_TOOLS_DIR;       // nerid.exe and nerid-programmer.exe
+const std::string kWork = NERID_WORK_DIR;         // this test's files
+const std::string kScreens = NERID_SCREENS_DIR;   // screenshots
+const std::string kSimDump = NERID_SIM_DUMP;      // what the simulated device holds (JSON)
+const std::string kSimStatus = NERID_SIM_STATUS;  // the peer's state: "ready PATH" or "unavailable: why"
+constexpr COLORREF kGreen = RGB(0, 128, 0);       // a row's text after a successful update
+
+std::string ReadText(const std::string& unixPath)
+{
+    std::ifstream f(fs::path(WinePath(unixPath)), std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+class Win32Updater : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(WinePath(kScreens)); }
+
+    // Starts `exe` and waits for its window to show.
+    void Launch(const std::wstring& exe)
+    {
+        ASSERT_TRUE(process.Start(exe));
+        ASSERT_TRUE(WaitFor([&] { return (window = FindUpdaterWindow(process.pi.dwProcessId)) != nullptr; }, 20000));
+    }
+    HWND Item(int id) const { return GetDlgItem(window, id); }
+    std::string State() const { return TextOf(Item(IDC_LBLSTATE)); }
+    void Shot(const std::string& name)
+    {
+        Sleep(300); // the last texts painted
+        EXPECT_TRUE(SaveWindowShot(window, WinePath(kScreens + "/" + name + ".png"))) << name;
+    }
+    // Next, Close and the window's ending: the process leaves at once.
+    void CloseAndExpectExit()
+    {
+        SendMessageW(Item(IDC_BTNCANCEL), BM_CLICK, 0, 0);
+        EXPECT_EQ(process.Wait(5000), 0);
+    }
+
+    // A package written as a block container, packed by nerid.exe into an updater beside it, with nerid.exe's
+    // default base (nerid-programmer.exe beside it).
+    std::wstring PackUpdater(const TSampleFirmware& fw, const std::string& name)
+    {
+        package = BuildSampleImage(fw).BytesTo();
+        const std::string fwPath = kWork + "/" + name + ".bin";
+        {
+            std::ofstream f(fs::path(WinePath(fwPath)), std::ios::binary | std::ios::trunc);
+            f.write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
+        }
+        const std::wstring exe = WinePath(kWork + "/" + name + ".exe");
+        const std::wstring cmd = L"\"" + WinePath(kTools + "/nerid.exe") + L"\" pack \"" + WinePath(fwPath) +
+                                 L"\" -o \"" + exe + L"\"";
+        EXPECT_EQ(RunAndWait(cmd, 30000), 0);
+        return exe;
+    }
+
+    // The simulated device behind COM5 (tests/win32/sim_relay.py), or a reason why there is none.
+    std::string SimUnavailable()
+    {
+        std::string status;
+        WaitFor([&] { return !(status = ReadText(kSimStatus)).empty(); }, 15000);
+        if (status.rfind("ready", 0) == 0)
+            return {};
+        return status.empty() ? "the simulator peer did not start" : status;
+    }
+
+    // The device's memory equals every flash and EEPROM line of the package, and it was reset once.
+    void ExpectDeviceHoldsPackage()
+    {
+        nlohmann::json dump;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const std::string text = ReadText(kSimDump);
+                dump = nlohmann::json::parse(text, nullptr, false);
+                return !dump.is_discarded() && dump.contains("devices") && dump["devices"].size() == 1 &&
+                       dump["devices"][0]["resets"] == 1;
+            },
+            10000))
+            << ReadText(kSimDump);
+        TZorelBootLoaderHexDataFile fh;
+        const TPackageContents p = CheckPackage(fh, package);
+        auto expected = [](const AZorelBootLoaderDataLines& lines) {
+            std::map<std::uint32_t, std::uint8_t> m;
+            for (const auto& l : lines)
+                for (std::size_t k = 0; k < l.D.size(); ++k)
+                    m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
+            return m;
+        };
+        auto held = [](const nlohmann::json& runs, const char* key) {
+            std::map<std::uint32_t, std::uint8_t> m;
+            for (const auto& run : runs) {
+                const std::uint32_t start = run[key];
+                const std::string hex = run["data"];
+                for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
+                    m[start + static_cast<std::uint32_t>(k / 2)] =
+                        static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
+            }
+            return m;
+        };
+        const nlohmann::json& d = dump["devices"][0];
+        EXPECT_EQ(held(d["flash"], "address"), expected(p.FL));
+        EXPECT_EQ(held(d["eeprom"], "offset"), expected(p.EE));
+    }
+
+    // List, program on Next, finish; screenshots named after `lang`.
+    void UpdateOneDevice(const TSampleFirmware& fw, const std::string& lang)
+    {
+        const std::wstring exe = PackUpdater(fw, "updater_" + lang);
+        if (const std::string why = SimUnavailable(); !why.empty())
+            GTEST_SKIP() << "no simulated device on COM5: " << why;
+        Launch(exe);
+        Lang = lang == "ru" ? 0 : 1;
+        EXPECT_EQ(TextOf(Item(IDC_LBLCDEVICES)), LangText(14));
+        EXPECT_EQ(TextOf(Item(IDC_BTNPROG)), LangText(17));
+        EXPECT_EQ(IsWindowVisible(Item(lang == "ru" ? IDC_IMGLOGORU : IDC_IMGLOGOEN)), TRUE);
+        EXPECT_EQ(IsWindowVisible(Item(lang == "ru" ? IDC_IMGLOGOEN : IDC_IMGLOGORU)), FALSE);
+
+        const HWND list = Item(IDC_PNLDATA);
+        ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(list).size() == 1; }, 30000)) << State();
+        const HWND row = RowCheckBoxes(list)[0];
+        // The device needs the update: its row is checked and Next enabled.
+        EXPECT_EQ(State(), Format(LangText(6).c_str(), 1));
+        EXPECT_EQ(TextOf(row).rfind("\"SIMDEV\" 00000001 v.1.00", 0), 0u) << TextOf(row);
+        EXPECT_EQ(SendMessageW(row, BM_GETCHECK, 0, 0), BST_CHECKED);
+        ASSERT_TRUE(IsWindowEnabled(Item(IDC_BTNPROG)));
+        Sleep(300); // painted
+        EXPECT_EQ(CountScreenPixels(row, kGreen), 0);
+        Shot("win32_" + lang + "_listed");
+
+        SendMessageW(Item(IDC_BTNPROG), BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitFor([&] { return State() == LangText(5); }, 60000)) << State();
+        const std::string suffix = "\r\n   " + LangText(9);
+        const std::string text = TextOf(row);
+        ASSERT_GE(text.size(), suffix.size());
+        EXPECT_EQ(text.substr(text.size() - suffix.size()), suffix) << text;
+        EXPECT_EQ(SendMessageW(row, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        EXPECT_FALSE(IsWindowEnabled(Item(IDC_BTNPROG)));
+        Shot("win32_" + lang + "_finished");
+        // The row's text is drawn in green.
+        EXPECT_GT(CountScreenPixels(row, kGreen), 50);
+        ExpectDeviceHoldsPackage();
+        CloseAndExpectExit();
+    }
+
+    TProcess process;
+    HWND window = nullptr;
+    ABytes package;
+};
+
+TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
+{
+    Launch(WinePath(kTools + "/nerid-programmer.exe"));
+    ASSERT_TRUE(WaitFor([&] { return !State().empty(); }, 5000));
+    EXPECT_EQ(State(), "Error [0x0301]: Data corrupted.");
+    EXPECT_EQ(TextOf(window), " v.0.00 (isp.0, izm.0)");
+    EXPECT_EQ(TextOf(Item(IDC_LBLCDEVICES)), "Found Devices:");
+    EXPECT_EQ(TextOf(Item(IDC_BTNCANCEL)), "Close");
+    EXPECT_TRUE(IsWindowVisible(Item(IDC_IMGLOGOEN)));
+    EXPECT_FALSE(IsWindowVisible(Item(IDC_IMGLOGORU)));
+    EXPECT_FALSE(IsWindowEnabled(Item(IDC_BTNPROG)));
+    Sleep(300); // painted
+    EXPECT_GT(CountScreenPixels(Item(IDC_LBLSTATE), RGB(255, 0, 0)), 50); // the line is drawn in red
+    // No search ever starts: the list stays empty, the bar never turns into a marquee.
+    Sleep(500);
+    EXPECT_TRUE(RowCheckBoxes(Item(IDC_PNLDATA)).empty());
+    EXPECT_FALSE(GetWindowLongPtrW(Item(IDC_PGBMAIN), GWL_STYLE) & PBS_MARQUEE);
+    Shot("win32_en_failed");
+    CloseAndExpectExit();
+}
+
+TEST_F(Win32Updater, EnglishUpdaterProgramsTheSimulatedDevice)
+{
+    TSampleFirmware fw; // SAMPLE v.1.05, type 3, variant 2, revision 0: the simulated device has v.1.00 of it
+    fw.FlashLength = 0x800;
+    UpdateOneDevice(fw, "en");
+}
+
+TEST_F(Win32Updater, RussianUpdaterProgramsTheSimulatedDevice)
+{
+    TSampleFirmware fw;
+    fw.Name = "\xD2\xE5\xF1\xF2\xE5\xF0-1"; // "Тестер-1" in code page 1251
+    fw.FlashLength = 0x800;
+    fw.Seed = 7;
+    UpdateOneDevice(fw, "ru");
+}
+
+TEST_F(Win32Updater, ClosingDuringAProgrammingRunEndsTheProcessAtOnce)
+{
+    TSampleFirmware fw; // the full-size image: the run takes a while
+    const std::wstring exe = PackUpdater(fw, "updater_close");
+    if (const std::string why = SimUnavailable(); !why.empty())
+        GTEST_SKIP() << "no simulated device on COM5: " << why;
+    Launch(exe);
+    Lang = 1;
+    ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+    SendMessageW(Item(IDC_BTNPROG), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(Item(IDC_PGBMAIN), PBM_GETPOS, 0, 0) > 0; }, 30000)) << State();
+    EXPECT_EQ(State(), LangText(4));
+    // The worker is mid-run: the window neither asks it to stop nor waits for it.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(process.Wait(3000), 0);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// Drives the updater's window of another process from outside, the way a user would, with window messages only:
+// finding the window, reading texts, clicking, listing the rows, and photographing it from the screen.
+// Threading: any thread of the driving process; every call returns (none waits unless it says so).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// A started program; the destructor ends it if it is still running.
+struct TProcess {
+    PROCESS_INFORMATION pi{};
+    ~TProcess();
+    // Starts `exe` (a Windows path) with no arguments; false when it cannot be started.
+    bool Start(const std::wstring& exe);
+    // Waits up to timeoutMs for the program to end; its exit code, or -1 when it is still running.
+    long Wait(int timeoutMs);
+};
+
+// Runs a command line and waits for it; its exit code, or -1 when it could not start.
+long RunAndWait(const std::wstring& commandLine, int timeoutMs);
+
+// "Z:" + the Unix path with backslashes: how wine reaches a host path.
+std::wstring WinePath(const std::string& unixPath);
+
+// Polls done() every 20 ms until it is true or timeoutMs has passed; returns done().
+bool WaitFor(const std::function<bool()>& done, int timeoutMs);
+
+// The visible updater window of process `pid`, or nullptr.
+HWND FindUpdaterWindow(DWORD pid);
+
+// The text of a window (WM_GETTEXT, also across processes), as UTF-8.
+std::string TextOf(HWND h);
+
+// The row check boxes of the device list, top row first.
+std::vector<HWND> RowCheckBoxes(HWND list);
+
+// How many pixels of exactly `color` the screen shows inside window h (its texts drawn in that colour, say).
+int CountScreenPixels(HWND h, COLORREF color);
+
+// Saves what the screen shows of window `h` (frame included) as a PNG file; false on failure.
+bool SaveWindowShot(HWND h, const std::wstring& path);
