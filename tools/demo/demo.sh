@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: packs the sample firmware into an updater, starts three simulated devices (one needs the update, one is
 # up to date, one is of another type) and runs the updater window against them. With a display the user drives it;
-# without one it runs on a virtual display, presses Next as a user would and saves a screenshot of each state.
+# without one it runs on a virtual display, presses Next as a user would and saves a screenshot of each state, first
+# with the sample's English name, then with a Cyrillic one (a Russian window).
 # Usage: tools/demo/demo.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 BUILD=$1
@@ -10,69 +11,76 @@ TOOLS=$BUILD/tools
 NERID=$TOOLS/nerid
 
 rm -rf "$OUT"
-mkdir -p "$OUT/run"
-chmod 700 "$OUT/run"
-# The updater lists the simulator's ports from here (and the machine's real serial ports, if it has any).
-export XDG_RUNTIME_DIR=$OUT/run
-
-"$TOOLS/nerid-sample-firmware" -o "$OUT/firmware.hex"
-"$NERID" pack "$OUT/firmware.hex" -o "$OUT/updater"
-"$NERID" info "$OUT/updater" | sed 's/^/   /'
+mkdir -p "$OUT"
 
 PIDS=()
 cleanup() {
   for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  for p in "${PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
+  PIDS=()
 }
 trap cleanup EXIT
 
-# start_sim NAME ARGS...: one simulated device; waits until its port is registered (in the staging folder).
-start_sim() {
-  local name=$1
+# prepare DIR [SAMPLE ARGS...]: the firmware and its updater in DIR; the updater lists the ports of DIR/run (and the
+# machine's real serial ports, if it has any).
+prepare() {
+  local dir=$1
   shift
-  XDG_RUNTIME_DIR=$OUT/stage "$NERID" sim --dump "$OUT/$name.json" "$@" >"$OUT/$name.port" 2>"$OUT/$name.log" &
+  mkdir -p "$dir/run" "$dir/stage"
+  chmod 700 "$dir/run" "$dir/stage"
+  "$TOOLS/nerid-sample-firmware" -o "$dir/firmware.hex" "$@"
+  "$NERID" pack "$dir/firmware.hex" -o "$dir/updater"
+  "$NERID" info "$dir/updater" | sed 's/^/   /'
+}
+
+# start_sim DIR NAME ARGS...: one simulated device; waits until its port is registered (in the staging folder).
+start_sim() {
+  local dir=$1 name=$2
+  shift 2
+  XDG_RUNTIME_DIR=$dir/stage "$NERID" sim --dump "$dir/$name.json" "$@" >"$dir/$name.port" 2>"$dir/$name.log" &
   PIDS+=($!)
   for _ in $(seq 100); do
-    [ -s "$OUT/$name.port" ] && return 0
+    [ -s "$dir/$name.port" ] && return 0
     sleep 0.05
   done
   echo "demo: the simulator '$name' did not start:" >&2
-  cat "$OUT/$name.log" >&2
+  cat "$dir/$name.log" >&2
   exit 1
 }
 
-# The devices register their ports in a staging folder that then appears under the updater's folder at once, so
-# that one search pass sees all three. Line rate for the device to be programmed: its update can be watched (30 s).
+# start_devices DIR NAME SIM ARGS...: the three devices, with NAME as their installed firmware's name. They register their ports in a staging folder that then appears
+# under the updater's folder at once, so that one search pass sees all three.
 start_devices() {
-  mkdir -p "$OUT/stage"
-  chmod 700 "$OUT/stage"
-  start_sim needs-update --version 1.04 --id 0x00A10001 --baud 19200
-  start_sim up-to-date --version 1.05 --id 0x00A10002
-  start_sim other-type --type 9 --version 2.00 --id 0x00A10003
-  mv "$OUT/stage/nerid" "$OUT/run/nerid"
+  local dir=$1 name=$2
+  shift 2
+  start_sim "$dir" needs-update --name "$name" --version 1.04 --id 0x00A10001 "$@"
+  start_sim "$dir" up-to-date --name "$name" --version 1.05 --id 0x00A10002
+  start_sim "$dir" other-type --name "$name" --type 9 --version 2.00 --id 0x00A10003
+  mv "$dir/stage/nerid" "$dir/run/nerid"
   for n in needs-update up-to-date other-type; do
-    sed -i "s|$OUT/stage/|$OUT/run/|" "$OUT/$n.port"
-    echo "   device '$n' on $(cat "$OUT/$n.port")"
+    sed -i "s|$dir/stage/|$dir/run/|" "$dir/$n.port"
+    echo "   device '$n' on $(cat "$dir/$n.port")"
   done
 }
 
+# report DIR: what each simulated device holds now (the simulator writes its dump on every reset and on exit).
 report() {
+  local dir=$1
   echo "== results"
   for n in needs-update up-to-date other-type; do
-    # The simulator writes its dump on every reset and when it stops.
     printf '   %-13s ' "$n:"
-    "$NERID" verify "$OUT/$n.json" "$OUT/firmware.hex" | sed "s|^[^:]*: ||" || true
+    "$NERID" verify "$dir/$n.json" "$dir/firmware.hex" | sed "s|^[^:]*: ||" || true
   done
 }
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${NERID_DEMO_HEADLESS:-}" ]; then
+  prepare "$OUT"
   echo "== three simulated devices"
-  start_devices
+  start_devices "$OUT" SAMPLE --baud 19200
   echo "== the updater window: press Next to update the device that needs it, then Close"
-  "$OUT/updater"
+  XDG_RUNTIME_DIR=$OUT/run "$OUT/updater"
   cleanup
-  PIDS=()
-  report
+  report "$OUT"
   exit 0
 fi
 
@@ -80,7 +88,6 @@ echo "== no display: the updater runs on a virtual display, screenshots go to $O
 # Xvfb picks a free display itself and writes its number once it accepts clients.
 Xvfb -displayfd 3 -screen 0 800x500x24 -nolisten tcp 3>"$OUT/display" >"$OUT/xvfb.log" 2>&1 &
 XVFB=$!
-PIDS+=($XVFB)
 for _ in $(seq 200); do
   [ -s "$OUT/display" ] && break
   if ! kill -0 "$XVFB" 2>/dev/null; then
@@ -91,42 +98,52 @@ for _ in $(seq 200); do
   sleep 0.1
 done
 export DISPLAY=":$(cat "$OUT/display")"
+trap 'cleanup; kill "$XVFB" 2>/dev/null || true' EXIT
 
-shot() { # NAME: the window as the user sees it
-  local id
-  id=$(xdotool search --name ' v\.' | head -1)
-  import -window "$id" "$OUT/$1.png"
-  echo "   screenshot $OUT/$1.png"
+window() { xdotool search --name ' v\.' | head -1; }
+
+shot() { # FILE: the window as the user sees it
+  import -window "$(window)" "$1"
+  echo "   screenshot $1"
 }
 
-# The window first, then the devices: the search is seen running before they appear.
-"$OUT/updater" >"$OUT/updater.log" 2>&1 &
-UPDATER=$!
-PIDS+=($UPDATER)
-for _ in $(seq 100); do
-  xdotool search --name ' v\.' >/dev/null 2>&1 && break
-  sleep 0.1
-done
-sleep 1
-shot 1-searching
-echo "== three simulated devices"
-start_devices
-sleep 2.5
-shot 2-devices-listed
+# headless DIR PREFIX NAME SIM ARGS...: one whole run, driven as a user would, with screenshots PREFIX-*.png.
+headless() {
+  local dir=$1 prefix=$2 name=$3
+  shift 3
+  # The window first, then the devices: the search is seen running before they appear.
+  XDG_RUNTIME_DIR=$dir/run "$dir/updater" >"$dir/updater.log" 2>&1 &
+  local updater=$!
+  PIDS+=($updater)
+  for _ in $(seq 100); do
+    [ -n "$(window)" ] && break
+    sleep 0.1
+  done
+  sleep 1
+  shot "$OUT/$prefix-1-searching.png"
+  echo "== three simulated devices"
+  start_devices "$dir" "$name" "$@"
+  sleep 2.5
+  shot "$OUT/$prefix-2-devices-listed.png"
+  # Next, as a user clicks it: the button sits at 341, 329 in the window and is 100 × 31.
+  xdotool mousemove --window "$(window)" 390 344 click 1
+  sleep 6
+  shot "$OUT/$prefix-3-programming.png"
+  for _ in $(seq 900); do
+    grep -qs '"resets": 1' "$dir/needs-update.json" && break
+    sleep 0.1
+  done
+  sleep 1
+  shot "$OUT/$prefix-4-finished.png"
+  kill -TERM "$updater"
+  wait "$updater" || true
+  cleanup
+  report "$dir"
+}
 
-# Next, as a user would click it (the button sits at 341, 329 in the window, 100 × 31).
-WIN=$(xdotool search --name ' v\.' | head -1)
-xdotool mousemove --window "$WIN" 390 344 click 1
-sleep 8
-shot 3-programming
-for _ in $(seq 600); do
-  [ -s "$OUT/needs-update.json" ] && grep -q '"resets": 1' "$OUT/needs-update.json" && break
-  sleep 0.1
-done
-sleep 1
-shot 4-finished
-kill -TERM "$UPDATER"
-wait "$UPDATER" || true
-cleanup
-PIDS=()
-report
+echo "== English: the sample firmware"
+prepare "$OUT/en"
+headless "$OUT/en" en SAMPLE --baud 19200
+echo "== Russian: the sample firmware with a Cyrillic device name"
+prepare "$OUT/ru" --cyrillic
+headless "$OUT/ru" ru Тестер-1 --baud 19200
