@@ -93,7 +93,7 @@ TEST_F(ComPort, LineSetupReachesTheLineAndReadsBack)
         ctrl.SetSetup(s);
         EXPECT_EQ(ctrl.GetDCB().BaudRate, baud);
         ctrl.Need = 0;
-        TSessionParams p = Params(500, 256, 60, 0, 0);
+        TSessionParams p = Params(3000, 256, 60, 0, 0);
         const ABytes r = ctrl.Session(Request('L'), &p, true);
         EXPECT_EQ(std::string(r.begin(), r.end()), std::to_string(baud)) << "the peer sees another speed";
     }
@@ -192,7 +192,7 @@ TEST_F(ComPort, SilentDeviceIsAskedAgainWithPauses)
     EXPECT_LT(took, 3 * (150 + 100) + 600);
     // The device saw every attempt.
     ctrl.Need = 1;
-    TSessionParams q = Params(500, 256, 20, 0, 0);
+    TSessionParams q = Params(3000, 256, 20, 0, 0);
     EXPECT_EQ(ctrl.Session(Request('C'), &q, true), (ABytes{3}));
 }
 
@@ -216,7 +216,7 @@ TEST_F(ComPort, WithoutAnswerSendsOnceAndNeverChecks)
     EXPECT_EQ(ctrl.Calls, 0);
     EXPECT_EQ(ctrl.FinalCalls, 0);
     ctrl.Need = 1;
-    TSessionParams q = Params(500, 256, 20, 0, 0);
+    TSessionParams q = Params(3000, 256, 20, 0, 0);
     EXPECT_EQ(ctrl.Session(Request('C'), &q, true), (ABytes{1}));
 }
 
