@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "app/texts/error.h"
@@ -47,10 +48,16 @@ bool DateOk(const TDateTime& d)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // A reply frame holds at most 258 bytes; longer inputs add nothing but time.
+    if (size > 512)
+        return 0;
     const ABytes reply(data, data + size);
-    // The engine asks after every arrival; a reply may come in pieces of any size.
-    for (std::size_t n = 0; n <= reply.size() && n <= 300; ++n)
-        CheckOne(ABytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n)));
+    // The engine asks after every arrival, so a reply is also judged in pieces: at each length where the verdict
+    // can change (empty, the head, one short of whole, whole) and whole with whatever follows it.
+    const std::size_t whole = size >= 2 ? static_cast<std::size_t>(reply[1]) + 3 : 3;
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, whole - 1, whole})
+        if (n <= size)
+            CheckOne(ABytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n)));
     CheckOne(reply);
 
     try {
