@@ -366,20 +366,32 @@ void ParallelRuns(const fs::path& smallHex)
     const TProc idle = Run({Tool("nerid"), "flash", smallHex.string(), "--port", silent.Ports[0]});
     silent.Stop();
     json runs = json::array();
+    // Three rounds of 1, 8 and 64 devices, interleaved so that a burst of load elsewhere on the machine hits every
+    // count alike; each figure takes the round with the median time of its count.
+    constexpr int kRounds = 3;
+    std::map<int, std::vector<TFlashRun>> all;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int n : {1, 8, 64}) {
+            all[n].push_back(FlashRun(smallHex, pkg, n));
+            const TFlashRun& r = all[n].back();
+            runs.push_back({{"devices", n},
+                            {"round", round},
+                            {"update_ms", r.UpdateMs},
+                            {"engine_floor_ms", floor.EngineMs},
+                            {"process_wall_ms", r.Proc.WallMs},
+                            {"process_cpu_ms", r.Proc.CpuMs},
+                            {"cpu_per_device_percent", 100.0 * r.Proc.CpuMs / r.Proc.WallMs / n},
+                            {"peak_rss_kb", r.Proc.MaxRssKb},
+                            {"simulator_cpu_ms", r.Sim.CpuMs},
+                            {"programmed", r.Programmed},
+                            {"memory_equals_package", r.Holds}});
+        }
+    }
     std::map<int, TFlashRun> by;
-    for (int n : {1, 8, 64}) {
-        by[n] = FlashRun(smallHex, pkg, n);
-        const TFlashRun& r = by[n];
-        runs.push_back({{"devices", n},
-                        {"update_ms", r.UpdateMs},
-                        {"engine_floor_ms", floor.EngineMs},
-                        {"process_wall_ms", r.Proc.WallMs},
-                        {"process_cpu_ms", r.Proc.CpuMs},
-                        {"cpu_per_device_percent", 100.0 * r.Proc.CpuMs / r.Proc.WallMs / n},
-                        {"peak_rss_kb", r.Proc.MaxRssKb},
-                        {"simulator_cpu_ms", r.Sim.CpuMs},
-                        {"programmed", r.Programmed},
-                        {"memory_equals_package", r.Holds}});
+    for (auto& [n, list] : all) {
+        std::sort(list.begin(), list.end(),
+                  [](const TFlashRun& a, const TFlashRun& b) { return a.UpdateMs < b.UpdateMs; });
+        by[n] = list[list.size() / 2];
     }
     gDetails["parallel"] = {{"package", "sample firmware cut to 4096 flash bytes and 256 EEPROM bytes"},
                             {"flash_lines", pkg.FL.size()},
