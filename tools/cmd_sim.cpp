@@ -182,6 +182,7 @@ void RunSim(const TSimOptions& o)
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
         if (sig > 0)
             break;
+        runner.DumpIfDue();
         // A device that hung up is unplugged: its pty number may soon belong to someone else.
         for (std::size_t k = 0; k < pts.size(); ++k)
             if (!gone[k] && runner.HungUp(static_cast<int>(k))) {
@@ -214,6 +215,6 @@ void AddSimCommand(CLI::App& app)
     cmd->add_option("--fault", o->faults, kFaultHelp);
     cmd->add_option("--dump", o->dump,
                     "JSON file with each device's identity, the frames received and the memory programmed; "
-                    "rewritten on every reset and at exit");
+                    "rewritten within 0.1 s of a reset or hang-up, and at exit");
     cmd->callback([o] { RunSim(*o); });
 }

@@ -11,13 +11,14 @@ bool TPumpedDispatcher::Run(const std::function<void()>& fn)
     std::unique_lock lock(FLock);
     if (FStopped)
         return false;
-    TCall call{&fn};
+    TCall call;
+    call.fn = &fn;
     FCalls.push_back(&call);
     FArrived.notify_one();
     // Under the lock: once Stop has returned, no wake-up is being sent to a main loop that may be gone.
     if (FOnQueued)
         FOnQueued();
-    FFinished.wait(lock, [&call] { return call.done || call.abandoned; });
+    call.finished.wait(lock, [&call] { return call.done || call.abandoned; });
     return call.done;
 }
 
@@ -43,7 +44,8 @@ bool TPumpedDispatcher::RunOne(std::unique_lock<std::mutex>& lock)
     }
     lock.lock();
     call->done = true;
-    FFinished.notify_all();
+    // Only this call's worker: with many workers waiting, one shared wake-up would rouse them all for every call.
+    call->finished.notify_one();
     return true;
 }
 
@@ -78,10 +80,11 @@ void TPumpedDispatcher::Stop()
 {
     std::lock_guard lock(FLock);
     FStopped = true;
-    for (TCall* call : FCalls)
+    for (TCall* call : FCalls) {
         call->abandoned = true;
+        call->finished.notify_one();
+    }
     FCalls.clear();
-    FFinished.notify_all();
     FArrived.notify_all();
 }
 

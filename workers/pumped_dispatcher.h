@@ -37,9 +37,10 @@ public:
 
 private:
     struct TCall {
-        const std::function<void()>* fn;
+        const std::function<void()>* fn = nullptr;
         bool done = false;      // ran to its end
         bool abandoned = false; // let go by Stop before it started
+        std::condition_variable finished; // its worker's wake-up: the call finished or was let go
     };
 
     // Runs the oldest waiting call, if any; lock is held on entry and on return.
@@ -47,7 +48,6 @@ private:
 
     mutable std::mutex FLock;
     std::condition_variable FArrived; // main side: a call was queued, or Stop
-    std::condition_variable FFinished; // worker side: a call finished or was let go
     std::deque<TCall*> FCalls;        // each lives in the frame of the Run that waits for it
     bool FStopped = false;
     std::function<void()> FOnQueued;

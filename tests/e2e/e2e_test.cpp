@@ -16,6 +16,8 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <sys/file.h>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -518,6 +520,135 @@ TEST_F(E2ETest, SimRefusesABadFault)
         EXPECT_EQ(r.Rc, 1) << fault.back();
         EXPECT_NE(r.Err.find("bad --fault"), std::string::npos) << r.Err;
         EXPECT_EQ(r.Out, "");
+    }
+}
+
+// Every fault a user can meet with `nerid flash`, each row with the result it must give and a bound on its time. All
+// rows run at once, each with its own simulator and its own tool process, so the table costs its slowest row (a
+// line that never answers: three attempts of a frame and its re-send, about 10.5 s). After a failure no device is
+// reset; after a success the device holds the package. The window's own faults (a port that vanishes after the
+// search, closing mid-search and mid-run) are in tests/window.
+TEST_F(E2ETest, FaultMatrix)
+{
+    const std::string good = Package();
+    const TPackageContents lines = Lines(good);
+    const ABytes container = FirmwareContainer(good);
+    auto badPackage = [&](const std::string& name, const ABytes& bytes) {
+        const std::string path = PathOf(name + ".bin");
+        WriteBytes(path, bytes);
+        return path;
+    };
+    ABytes checksum = container;
+    checksum[2 + 24 + 0x80] ^= 0x01; // a program word past the header, inside the summed range of the 256 bytes
+    ABytes oddEeprom = container;     // the EEPROM block (the second, stored last) one byte short
+    ASSERT_EQ(BytesToU16(container, 0), 2);
+    const std::uint32_t eeLen = BytesToU32(container, 2 + 12 + 8);
+    const ABytes eeLenBytes = BytesFromU32s({eeLen - 1});
+    std::copy(eeLenBytes.begin(), eeLenBytes.end(), oddEeprom.begin() + 2 + 12 + 8);
+    oddEeprom.pop_back();
+    const ABytes onlyEeprom =
+        BytesConcat(BytesFromU16s({1}), BytesConcat(BytesFromU32s({0x1E000, 0, 4}), ABytes{1, 0, 2, 0}));
+
+    struct TCase {
+        std::string name;
+        std::vector<std::string> sim; // simulator flags
+        std::string package;          // empty: the good package
+        bool holdPort = false;        // another program holds the port exclusively
+        int rc;
+        std::string result;           // the device's result; empty: no device row (the tool's message instead)
+        std::string error;            // the device's error text, or the tool's message on stderr
+        double boundMs;               // the tool's whole run
+        int sendsOfLine = -1;         // frames of flash line `line` the device received (-1: not checked)
+        int line = 0;
+    };
+    const std::vector<TCase> cases = {
+        {"clean", {}, "", false, 0, "programmed", "", 6000},
+        {"silent device", {"--fault", "silent"}, "", false, 1, "", "no device found\n", 8000},
+        {"reply dropped once", {"--fault", "drop=1x1"}, "", false, 0, "programmed", "", 9000, 2, 1},
+        {"reply dropped twice", {"--fault", "drop=1x2"}, "", false, 0, "programmed", "update error 0xF001", 12000, 3, 1},
+        {"dead line", {"--fault", "stop=0"}, "", false, 1, "failed", "update error 0xF000", 20000, 6, 0},
+        {"stops mid-flash", {"--fault", "stop=2"}, "", false, 1, "failed", "update error 0xF002", 20000, 6, 2},
+        {"hangs up mid-flash", {"--fault", "hangup=2"}, "", false, 1, "failed", "update error 0xF002", 8000, 1, 2},
+        {"short identity", {"--fault", "short-id"}, "", false, 1, "", "no device found\n", 8000},
+        {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "", "no device found\n", 8000},
+        {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "", "no device found\n", 8000},
+        {"port held by another program", {}, "", true, 1, "", "no device found\n", 8000},
+        {"no package file", {}, PathOf("missing.hex"), false, 1, "", "0x0310\n", 5000},
+        {"package without a table", {}, badPackage("one-byte", {0x01}), false, 1, "", "0x0301\n", 5000},
+        {"package with a short table", {}, badPackage("short", {0x02, 0x00, 0x00}), false, 1, "", "0x0302\n", 5000},
+        {"empty package", {}, badPackage("empty", {0x00, 0x00}), false, 1, "", "0x0303\n", 5000},
+        {"package without flash", {}, badPackage("no-flash", onlyEeprom), false, 1, "", "0x0306\n", 5000},
+        {"package checksum", {}, badPackage("checksum", checksum), false, 1, "", "0x0304\n", 5000},
+        {"odd EEPROM block", {}, badPackage("odd-eeprom", oddEeprom), false, 1, "", "0x0307\n", 5000},
+    };
+
+    struct TOutcome {
+        TRun run;
+        double ms = 0;
+    };
+    std::vector<std::vector<std::string>> argv;
+    std::vector<std::string> outs;
+    std::vector<int> held;
+    for (const TCase& c : cases) {
+        const TSim& sim = StartSim(1, c.sim); // Sims[k]: references into it do not survive the next start
+        int fd = -1;
+        if (c.holdPort) {
+            fd = ::open(sim.Ports[0].c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        }
+        held.push_back(fd);
+        argv.push_back(Argv("nerid", {"flash", c.package.empty() ? good : c.package, "--json", "--port", sim.Ports[0]}));
+        outs.push_back(PathOf("matrix-" + std::to_string(argv.size())));
+    }
+    std::vector<TOutcome> got(cases.size());
+    {
+        std::vector<std::thread> threads;
+        for (std::size_t k = 0; k < cases.size(); ++k)
+            threads.emplace_back([&, k] {
+                const double t0 = NowMs();
+                TChild child(argv[k], outs[k], outs[k] + ".err");
+                got[k].run.Rc = child.Wait();
+                got[k].ms = NowMs() - t0;
+                got[k].run.Out = ReadText(outs[k]);
+                got[k].run.Err = ReadText(outs[k] + ".err");
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+    for (int fd : held)
+        if (fd >= 0)
+            ::close(fd);
+
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        const TCase& c = cases[k];
+        const TRun& r = got[k].run;
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(r.Rc, c.rc) << r.Err; // -1 would be a crash
+        EXPECT_LT(got[k].ms, c.boundMs);
+        const json dev = StopSim(Sims[k])["devices"][0];
+        if (c.result.empty()) {
+            EXPECT_EQ(r.Err, c.error);
+            EXPECT_EQ(Sends(dev, 2, lines.FL[0].A), 0); // no line was sent
+        } else {
+            const json j = json::parse(r.Out);
+            ASSERT_EQ(j.size(), 1u);
+            EXPECT_EQ(j[0]["result"], c.result);
+            EXPECT_EQ(j[0]["error"], c.error);
+        }
+        if (c.result == "programmed") {
+            EXPECT_EQ(Memory(dev["flash"], "address"), Memory(lines.FL));
+            EXPECT_EQ(Memory(dev["eeprom"], "offset"), Memory(lines.EE));
+            EXPECT_EQ(dev["resets"], 1);
+        } else {
+            EXPECT_EQ(dev["resets"], 0);
+        }
+        if (c.sendsOfLine >= 0) {
+            EXPECT_EQ(Sends(dev, 2, lines.FL[static_cast<std::size_t>(c.line)].A), c.sendsOfLine);
+        }
+        if (!c.package.empty()) {
+            EXPECT_TRUE(dev["frames"].empty()); // a refused package touches no port
+        }
     }
 }
 

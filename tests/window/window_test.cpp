@@ -4,6 +4,9 @@
 #include "app/texts/error.h"
 #include "package/bootimage.h"
 
+#include <filesystem>
+#include <unistd.h>
+
 namespace {
 
 // ---- start-up ----
@@ -293,6 +296,42 @@ TEST_F(WindowTest, TwoDevicesOneFailingEachRowShowsItsResult)
     ExpectHoldsPackage(good.Device(0), package);
     EXPECT_EQ(bad.Device(0).Resets(), 0);
     EXPECT_EQ(bad.Device(0).LinesWritten(), 20);
+}
+
+// A device unplugged after the search, before Next: its row fails at once, the other device is programmed, the run
+// ends. The window reaches the device through a link of the test's own, which is what vanishes: a freed pty number
+// may soon belong to another program, and the worker must never write to that.
+TEST_F(WindowTest, APortThatVanishesAfterTheSearchFailsOnlyItsRow)
+{
+    const TSampleFirmware fw = SmallFirmware();
+    package = SamplePackage(fw);
+    AddDevice(DeviceLike(fw, 0x0104, fw.Type));
+    AddDevice(DeviceLike(fw, 0x0103, fw.Type));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("nerid-vanish-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path link = dir / "port";
+    {
+        std::lock_guard<std::mutex> g(portsLock);
+        std::filesystem::create_symlink(ports[1], link);
+        ports[1] = link.string();
+    }
+    Lang = 1;
+    Start();
+    ASSERT_TRUE(RunUntil([this] { return window->AIP.size() == 2; }, 10000));
+    std::filesystem::remove_all(dir);
+    SimRunner& good = *sims[0];
+    sims[1].reset();
+    const double t0 = NowMs();
+    fc.btnProg.Click();
+    ASSERT_TRUE(RunUntil([this] { return Finished(); }, 60000));
+    for (FakeRowPanel* r : Rows()) {
+        const bool gone = r->caption.find("v.1.03") != std::string::npos;
+        EXPECT_EQ(r->tag, gone ? 3 : 2);
+        EXPECT_EQ(r->check->text, r->caption + (gone ? "\r\n   update error" : "\r\n   update successful"));
+    }
+    EXPECT_LT(NowMs() - t0, 30000.0);
+    ExpectHoldsPackage(good.Device(0), package);
 }
 
 TEST_F(WindowTest, ProgressIsTheMeanOfTheWorkersTimesTen)

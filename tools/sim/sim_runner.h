@@ -41,6 +41,8 @@ public:
     void Stop();
     // Writes the dump now (no-op without a dump path).
     void Dump();
+    // Writes the dump if a device has been reset or has hung up since the last one; the owner calls it now and then.
+    void DumpIfDue();
 
     // Snapshot of a device, for in-process tests (taken under the device's lock).
     SimDevice Device(int index);
@@ -67,5 +69,6 @@ private:
     std::vector<std::unique_ptr<Port>> FPorts;
     std::vector<std::string> FPaths;
     std::atomic<bool> FStop{false};
+    std::atomic<bool> FDumpDue{false};
     std::mutex FDumpLock;
 };

@@ -1,0 +1,527 @@
+// nerid-bench: measures the updater against the limits the line and the exchange engine set, each figure a ratio of
+// two things measured (or computed) in the same run, and writes them as JSON and a chart. Never fails on a number:
+// the exit code is non-zero only when a measurement could not be made at all.
+//   nerid-bench --out DIR        the whole benchmark (DIR/bench.json, DIR/bench.png, window screenshots)
+//   nerid-bench --window ...     the window harness (run by the benchmark itself)
+#include "bench/bench.h"
+
+#include "package/validate.h"
+#include "timing/timing.h"
+#include "tools/firmware.h"
+
+#include <QGuiApplication>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr double kBaud = 19200;
+
+fs::path gTools, gOut;
+
+struct TProc {
+    int Rc = -1;
+    double WallMs = 0;
+    double CpuMs = 0;  // user + system of the child
+    long MaxRssKb = 0; // its peak resident set
+    std::string Out;
+};
+
+std::string ReadText(const fs::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A child process; stdout into a pipe (when keepPipe) or a file.
+class TChild {
+public:
+    TChild(const std::vector<std::string>& argv, const fs::path& outFile, bool keepPipe)
+    {
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        int fds[2] = {-1, -1};
+        if (keepPipe) {
+            if (pipe2(fds, O_CLOEXEC) != 0)
+                throw std::runtime_error("pipe");
+            posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        const std::string err = outFile.string() + ".err";
+        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        Start = NowMs();
+        const int rc = posix_spawn(&Pid, args[0], &fa, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        if (fds[1] >= 0)
+            ::close(fds[1]);
+        FOut = fds[0];
+        if (rc != 0)
+            throw std::runtime_error("cannot start " + argv[0]);
+    }
+    ~TChild()
+    {
+        if (Pid > 0) {
+            ::kill(Pid, SIGKILL);
+            Wait();
+        }
+        if (FOut >= 0)
+            ::close(FOut);
+    }
+    std::vector<std::string> ReadLines(std::size_t n, double timeoutMs)
+    {
+        std::vector<std::string> lines;
+        std::string partial;
+        const double end = NowMs() + timeoutMs;
+        while (lines.size() < n && NowMs() < end) {
+            pollfd p{FOut, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char c = 0;
+            if (::read(FOut, &c, 1) <= 0)
+                break;
+            if (c == '\n') {
+                lines.push_back(partial);
+                partial.clear();
+            } else
+                partial += c;
+        }
+        return lines;
+    }
+    TProc Wait()
+    {
+        TProc r;
+        int st = 0;
+        rusage u{};
+        // The child's own peak resident set is read from /proc while it runs: the ru_maxrss of a spawned child starts
+        // from this (larger) process, whose memory it shared until its exec.
+        const std::string status = "/proc/" + std::to_string(Pid) + "/status";
+        for (;;) {
+            const pid_t w = ::wait4(Pid, &st, WNOHANG, &u);
+            if (w == Pid || (w < 0 && errno != EINTR))
+                break;
+            std::ifstream f(status);
+            for (std::string line; std::getline(f, line);)
+                if (line.rfind("VmHWM:", 0) == 0)
+                    r.MaxRssKb = std::max(r.MaxRssKb, std::atol(line.c_str() + 6));
+            ::usleep(2000);
+        }
+        Pid = -1;
+        r.WallMs = NowMs() - Start;
+        r.Rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        r.CpuMs = (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+        return r;
+    }
+    void Signal(int sig) { ::kill(Pid, sig); }
+
+    pid_t Pid = -1;
+    double Start = 0;
+
+private:
+    int FOut = -1;
+};
+
+int gRuns = 0;
+
+TProc Run(const std::vector<std::string>& argv)
+{
+    const fs::path out = gOut / "work" / ("out-" + std::to_string(++gRuns));
+    TChild c(argv, out, false);
+    TProc r = c.Wait();
+    r.Out = ReadText(out);
+    return r;
+}
+
+std::string Tool(const char* name) { return (gTools / name).string(); }
+
+// A running `nerid sim`.
+struct TSim {
+    std::unique_ptr<TChild> Proc;
+    std::vector<std::string> Ports;
+    fs::path Dump;
+    TProc Stop()
+    {
+        Proc->Signal(SIGTERM);
+        return Proc->Wait();
+    }
+};
+
+TSim StartSim(int count, const std::vector<std::string>& extra)
+{
+    TSim s;
+    s.Dump = gOut / "work" / ("dump-" + std::to_string(++gRuns) + ".json");
+    std::vector<std::string> a = {Tool("nerid"), "sim", "--count", std::to_string(count), "--dump", s.Dump.string()};
+    a.insert(a.end(), extra.begin(), extra.end());
+    s.Proc = std::make_unique<TChild>(a, gOut / "work" / ("sim-" + std::to_string(gRuns)), true);
+    s.Ports = s.Proc->ReadLines(static_cast<std::size_t>(count), 10000);
+    if (s.Ports.size() != static_cast<std::size_t>(count))
+        throw std::runtime_error("nerid sim did not start");
+    return s;
+}
+
+std::vector<std::string> PortArgs(const std::vector<std::string>& ports)
+{
+    std::vector<std::string> a;
+    for (const std::string& p : ports) {
+        a.push_back("--port");
+        a.push_back(p);
+    }
+    return a;
+}
+
+// ---- the floors, from the exchange engine's own rules ------------------------------------------------------------
+
+// Bytes on the line at 10 bits a byte.
+double LineMs(std::size_t bytes) { return static_cast<double>(bytes) * 10000.0 / kBaud; }
+
+// The engine's byte time and its poll period (the byte time as its sleep rounds it, at least 1 ms).
+constexpr double kByteTimeMs = 8000.0 / kBaud;
+double PollMs() { return static_cast<double>(SleepRoundMs(kByteTimeMs)); }
+
+// The wait after sending: 2 byte times per request byte beyond the second (one when fewer), rounded as it sleeps.
+double SendWaitMs(std::size_t request)
+{
+    const std::int64_t n = static_cast<std::int64_t>(request) - 2 < 2 ? 1 : static_cast<std::int64_t>(request) - 2;
+    return static_cast<double>(SleepRoundMs(2 * kByteTimeMs * static_cast<double>(n)));
+}
+
+// One exchange on a line-paced device: the send wait, then polls until the reply has crossed the line.
+double ExchangeFloorMs(std::size_t request, std::size_t reply)
+{
+    const double poll = PollMs();
+    double t = SendWaitMs(request) + poll;
+    const double line = LineMs(request + reply);
+    while (t < line)
+        t += poll;
+    return t;
+}
+
+constexpr std::size_t kIdentityReply = 59, kAck = 3, kIdentityRequest = 3, kResetRequest = 3;
+
+struct TFloor {
+    double EngineMs = 0; // what the engine's waits add up to
+    double LineMs = 0;   // the bytes alone at line rate
+};
+
+// A programming worker's pass: identity, every flash line, every EEPROM line, the 200 ms pause, the reset.
+TFloor UpdateFloor(const TPackageContents& pkg)
+{
+    TFloor f;
+    auto add = [&](std::size_t req, std::size_t rep) {
+        f.EngineMs += ExchangeFloorMs(req, rep);
+        f.LineMs += LineMs(req + rep);
+    };
+    add(kIdentityRequest, kIdentityReply);
+    for (const auto& l : pkg.FL)
+        add(l.D.size() + 5, kAck); // command, length, two address bytes, data, check byte
+    for (const auto& l : pkg.EE)
+        add(l.D.size() + 4, kAck); // command, length, address byte, data, check byte
+    f.EngineMs += 200;
+    f.LineMs += 200;
+    add(kResetRequest, kAck);
+    return f;
+}
+
+TPackageContents Contents(const fs::path& hex)
+{
+    TZorelBootLoaderHexDataFile fh;
+    return CheckPackage(fh, FirmwareContainer(hex.string()));
+}
+
+// Every device of a dump holds the package and was reset once.
+bool DumpHoldsPackage(const fs::path& dump, const TPackageContents& pkg, int devices)
+{
+    std::map<std::uint32_t, std::uint8_t> flash, eeprom;
+    for (const auto& l : pkg.FL)
+        for (std::size_t k = 0; k < l.D.size(); ++k)
+            flash[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
+    for (const auto& l : pkg.EE)
+        for (std::size_t k = 0; k < l.D.size(); ++k)
+            eeprom[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
+    auto memory = [](const nlohmann::json& runs, const char* key) {
+        std::map<std::uint32_t, std::uint8_t> m;
+        for (const auto& r : runs) {
+            const std::uint32_t start = r[key];
+            const std::string hex = r["data"];
+            for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
+                m[start + static_cast<std::uint32_t>(k / 2)] =
+                    static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
+        }
+        return m;
+    };
+    try {
+        const nlohmann::json d = nlohmann::json::parse(ReadText(dump));
+        if (static_cast<int>(d["devices"].size()) != devices)
+            return false;
+        for (const auto& dev : d["devices"])
+            if (dev["resets"] != 1 || memory(dev["flash"], "address") != flash ||
+                memory(dev["eeprom"], "offset") != eeprom)
+                return false;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+json gFigures = json::array();
+json gDetails = json::object();
+
+void Figure(const std::string& name, double value, double goal, const std::string& label)
+{
+    const bool met = value <= goal;
+    gFigures.push_back({{"name", name}, {"value", value}, {"goal", goal}, {"met", met}, {"label", label}});
+    std::printf("%-52s %10.4f  goal <= %-8g %s\n", name.c_str(), value, goal, met ? "met" : "MISSED");
+    std::fflush(stdout);
+}
+
+std::string Fmt(const char* f, double a, double b = 0)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, f, a, b);
+    return buf;
+}
+
+// `nerid flash` of one package onto `count` line-paced devices.
+struct TFlashRun {
+    TProc Proc;
+    TProc Sim; // the simulator, for its share of the machine
+    double UpdateMs = 0; // the slowest device, from its worker's start to its end
+    int Programmed = 0;
+    bool Holds = false;
+};
+
+TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
+{
+    TSim sim = StartSim(count, {"--baud", "19200"});
+    std::vector<std::string> a = {Tool("nerid"), "flash", hex.string(), "--json"};
+    const auto p = PortArgs(sim.Ports);
+    a.insert(a.end(), p.begin(), p.end());
+    TFlashRun r;
+    r.Proc = Run(a);
+    r.Sim = sim.Stop();
+    try {
+        for (const auto& d : nlohmann::json::parse(r.Proc.Out)) {
+            r.UpdateMs = std::max(r.UpdateMs, d["duration_ms"].get<double>());
+            r.Programmed += d["result"] == "programmed";
+        }
+    } catch (const std::exception&) {
+    }
+    r.Holds = DumpHoldsPackage(sim.Dump, pkg, count);
+    return r;
+}
+
+void WholeUpdate(const fs::path& fullHex)
+{
+    const TPackageContents pkg = Contents(fullHex);
+    const TFloor floor = UpdateFloor(pkg);
+    const TFlashRun r = FlashRun(fullHex, pkg, 1);
+    gDetails["whole_update"] = {{"package", "sample firmware, full size"},
+                                {"flash_lines", pkg.FL.size()},
+                                {"eeprom_lines", pkg.EE.size()},
+                                {"update_ms", r.UpdateMs},
+                                {"engine_floor_ms", floor.EngineMs},
+                                {"line_limit_ms", floor.LineMs},
+                                {"process_wall_ms", r.Proc.WallMs},
+                                {"process_cpu_ms", r.Proc.CpuMs},
+                                {"programmed", r.Programmed},
+                                {"memory_equals_package", r.Holds}};
+    Figure("whole update at 19200 baud / engine floor", r.UpdateMs / floor.EngineMs, 1.02,
+           Fmt("%.2f s / %.2f s", r.UpdateMs / 1000, floor.EngineMs / 1000));
+    std::printf("    (the line's own limit: %.2f s, %.3f of the floor)\n", floor.LineMs / 1000,
+                floor.LineMs / floor.EngineMs);
+}
+
+void ParallelRuns(const fs::path& smallHex)
+{
+    const TPackageContents pkg = Contents(smallHex);
+    const TFloor floor = UpdateFloor(pkg);
+    // The same program with nothing to program: the package checked, one silent port searched, no device found.
+    TSim silent = StartSim(1, {"--fault", "silent"});
+    const TProc idle = Run({Tool("nerid"), "flash", smallHex.string(), "--port", silent.Ports[0]});
+    silent.Stop();
+    json runs = json::array();
+    // Three rounds of 1, 8 and 64 devices, interleaved so that a burst of load elsewhere on the machine hits every
+    // count alike; each figure takes the round with the median time of its count.
+    constexpr int kRounds = 3;
+    std::map<int, std::vector<TFlashRun>> all;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int n : {1, 8, 64}) {
+            all[n].push_back(FlashRun(smallHex, pkg, n));
+            const TFlashRun& r = all[n].back();
+            runs.push_back({{"devices", n},
+                            {"round", round},
+                            {"update_ms", r.UpdateMs},
+                            {"engine_floor_ms", floor.EngineMs},
+                            {"process_wall_ms", r.Proc.WallMs},
+                            {"process_cpu_ms", r.Proc.CpuMs},
+                            {"cpu_per_device_percent", 100.0 * r.Proc.CpuMs / r.Proc.WallMs / n},
+                            {"peak_rss_kb", r.Proc.MaxRssKb},
+                            {"simulator_cpu_ms", r.Sim.CpuMs},
+                            {"programmed", r.Programmed},
+                            {"memory_equals_package", r.Holds}});
+        }
+    }
+    std::map<int, TFlashRun> by;
+    for (auto& [n, list] : all) {
+        std::sort(list.begin(), list.end(),
+                  [](const TFlashRun& a, const TFlashRun& b) { return a.UpdateMs < b.UpdateMs; });
+        by[n] = list[list.size() / 2];
+    }
+    gDetails["parallel"] = {{"package", "sample firmware cut to 4096 flash bytes and 256 EEPROM bytes"},
+                            {"flash_lines", pkg.FL.size()},
+                            {"eeprom_lines", pkg.EE.size()},
+                            {"idle_peak_rss_kb", idle.MaxRssKb},
+                            {"runs", runs}};
+    for (int n : {8, 64})
+        Figure(Fmt("%g devices at once / 1 device", n), by[n].UpdateMs / by[1].UpdateMs, 1.03,
+               Fmt("%.2f s / %.2f s", by[n].UpdateMs / 1000, by[1].UpdateMs / 1000));
+    const TFlashRun& r64 = by[64];
+    Figure("updater CPU per device, 64 devices (% of a core)", 100.0 * r64.Proc.CpuMs / r64.Proc.WallMs / 64, 2.0,
+           Fmt("%.3f %% (%.0f ms CPU)", 100.0 * r64.Proc.CpuMs / r64.Proc.WallMs / 64, r64.Proc.CpuMs));
+    Figure("nerid flash peak RSS, 64 devices - idle (MB)", (r64.Proc.MaxRssKb - idle.MaxRssKb) / 1024.0, 16.0,
+           Fmt("%.1f MB vs %.1f MB", r64.Proc.MaxRssKb / 1024.0, idle.MaxRssKb / 1024.0));
+}
+
+void SilentSearch()
+{
+    TSim sim = StartSim(64, {"--fault", "silent"});
+    std::vector<std::string> a = {Tool("nerid"), "search"};
+    const auto p = PortArgs(sim.Ports);
+    a.insert(a.end(), p.begin(), p.end());
+    const TProc r = Run(a);
+    sim.Stop();
+    // Three tries, each the send wait of a 3-byte request, 300 ms of reading and a 400 ms pause.
+    const double floor = 3 * (SendWaitMs(kIdentityRequest) + 300 + 400);
+    gDetails["search"] = {{"ports", 64}, {"wall_ms", r.WallMs}, {"floor_ms", floor}, {"cpu_ms", r.CpuMs},
+                          {"exit_code", r.Rc}};
+    Figure("search pass over 64 silent ports / floor", r.WallMs / floor, 1.07,
+           Fmt("%.0f ms / %.0f ms", r.WallMs, floor));
+}
+
+json Harness(const fs::path& exe, const std::string& mode, const std::vector<std::string>& ports)
+{
+    const fs::path portsFile = gOut / "work" / ("ports-" + mode);
+    {
+        std::ofstream f(portsFile);
+        for (const std::string& p : ports)
+            f << p << "\n";
+    }
+    const fs::path report = gOut / "work" / ("window-" + mode + ".json");
+    ::setenv("NERID_BENCH_T0", Fmt("%.3f", NowMs()).c_str(), 1);
+    const TProc r = Run({exe.string(), "--window", mode, "--ports", portsFile.string(), "--report", report.string(),
+                         "--shots", gOut.string()});
+    json j = json::parse(ReadText(report));
+    j["process_max_rss_kb"] = r.MaxRssKb;
+    j["process_wall_ms"] = r.WallMs;
+    return j;
+}
+
+void Window(const fs::path& smallHex)
+{
+    // The harness with the package at its tail, so that it reads it exactly as the updater does.
+    const fs::path exe = gOut / "work" / "nerid-bench-window";
+    const TProc pack = Run({Tool("nerid"), "pack", smallHex.string(), "-o", exe.string(), "--base",
+                            fs::read_symlink("/proc/self/exe").string()});
+    if (pack.Rc != 0)
+        throw std::runtime_error("nerid pack failed");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const json idle = Harness(exe, "idle", {});
+    TSim sim = StartSim(64, {"--baud", "19200"});
+    const json run = Harness(exe, "run", sim.Ports);
+    sim.Stop();
+    const bool holds = DumpHoldsPackage(sim.Dump, Contents(smallHex), 64);
+    gDetails["window"] = {{"idle", idle}, {"run", run}, {"memory_equals_package", holds},
+                          {"screenshots", {(gOut / "window_64_listed.png").string(),
+                                           (gOut / "window_64_programmed.png").string()}}};
+    const double shown = idle.value("shown_after_ms", -1.0);
+    Figure("start to window shown / 300 ms design wait", shown / 300.0, 1.2, Fmt("%.0f ms / 300 ms", shown));
+    const double add = (run.value("rss_peak_kb", 0L) - idle.value("rss_peak_kb", 0L)) / 1024.0;
+    Figure("window peak RSS, 64 devices - idle (MB)", add, 16.0,
+           Fmt("%.1f MB vs %.1f MB", run.value("rss_peak_kb", 0L) / 1024.0, idle.value("rss_peak_kb", 0L) / 1024.0));
+    const double cpu = run.value("cpu_ms_run", 0.0), ms = run.value("run_ms", 1.0);
+    Figure("window CPU per device, 64 devices (% of a core)", 100.0 * cpu / ms / 64, 2.0,
+           Fmt("%.3f %%", 100.0 * cpu / ms / 64));
+    std::printf("    window: %d of 64 programmed, scroll bar %s, bar reached %d, memory %s\n",
+                run.value("programmed", 0), run.value("scroll_bar", false) ? "shown" : "NOT shown",
+                run.value("bar_max", 0), holds ? "equals the package" : "DIFFERS");
+}
+
+int Bench(int argc, char** argv, const fs::path& out)
+{
+    gOut = fs::absolute(out);
+    gTools = fs::read_symlink("/proc/self/exe").parent_path();
+    fs::create_directories(gOut / "work");
+    // Private virtual ports: the simulators register there, and nothing else is ever searched.
+    const fs::path runtime = gOut / "work" / "run";
+    fs::remove_all(runtime);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    const fs::path full = gOut / "work" / "full.hex", small = gOut / "work" / "small.hex";
+    if (Run({Tool("nerid-sample-firmware"), "-o", full.string()}).Rc != 0 ||
+        Run({Tool("nerid-sample-firmware"), "-o", small.string(), "--flash-bytes", "4096", "--eeprom-bytes", "256"})
+                .Rc != 0)
+        throw std::runtime_error("nerid-sample-firmware failed");
+
+    const double t0 = NowMs();
+    WholeUpdate(full);
+    ParallelRuns(small);
+    SilentSearch();
+    Window(small);
+
+    json all = {{"baud", kBaud}, {"figures", gFigures}, {"details", gDetails}, {"bench_seconds", (NowMs() - t0) / 1000}};
+    std::ofstream(gOut / "bench.json") << all.dump(2) << "\n";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    const bool chart = DrawChart(gFigures, (gOut / "bench.png").string());
+    std::printf("figures: %s\nchart:   %s%s\n", (gOut / "bench.json").c_str(), (gOut / "bench.png").c_str(),
+                chart ? "" : " (could not be written)");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::map<std::string, std::string> opt;
+    for (int k = 1; k + 1 < argc; k += 2)
+        opt[argv[k]] = argv[k + 1];
+    try {
+        if (opt.count("--window"))
+            return WindowHarness(argc, argv, opt["--window"], opt["--ports"], opt["--report"], opt["--shots"]);
+        if (opt.count("--out"))
+            return Bench(argc, argv, opt["--out"]);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "nerid-bench: %s\n", e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: nerid-bench --out DIR\n");
+    return 2;
+}

@@ -1,0 +1,167 @@
+// The window harness of nerid-bench: nerid-programmer's start-up sequence with a few observers attached (first
+// paint, rows, scroll bar, progress, memory) and a press of Next once the devices are listed.
+#include "bench/bench.h"
+
+#include "app/qt/qt_dispatcher.h"
+#include "app/qt/qt_main_window.h"
+#include "app/texts/texts.h"
+#include "app/window/window.h"
+#include "timing/timing.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+// Notes the first paint of the window: the moment the user first sees it.
+class TFirstPaint : public QObject {
+public:
+    double ShownMs = 0;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint && ShownMs == 0)
+            ShownMs = NowMs();
+        return QObject::eventFilter(o, e);
+    }
+};
+
+double CpuMs()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
+} // namespace
+
+long ProcStatusKb(const char* key)
+{
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    const std::string k = std::string(key) + ":";
+    while (std::getline(f, line))
+        if (line.rfind(k, 0) == 0)
+            return std::atol(line.c_str() + k.size());
+    return -1;
+}
+
+int WindowHarness(int argc, char** argv, const std::string& mode, const std::string& portsFile,
+                  const std::string& reportPath, const std::string& shotDir)
+{
+    // The spawn time of this process on the shared monotonic clock, from the parent.
+    const char* t0Text = std::getenv("NERID_BENCH_T0");
+    const double t0 = t0Text ? std::atof(t0Text) : NowMs();
+    std::vector<std::string> ports;
+    {
+        std::ifstream f(portsFile);
+        for (std::string p; std::getline(f, p);)
+            if (!p.empty())
+                ports.push_back(p);
+    }
+
+    QApplication app(argc, argv);
+    TQtDispatcher dispatcher;
+    TQtMainWindow w;
+    TWindowServices s; // the package from this executable's tail, the 300 ms wait: as shipped
+    s.listPorts = [ports] { return ports; };
+    TfrmNeridProgrammer form(w.Controls(), s);
+    const double createStart = NowMs();
+    form.FormCreate();
+    const double createEnd = NowMs();
+    w.SetOnClose([&form] { form.FormClose(); });
+    TFirstPaint paint;
+    w.installEventFilter(&paint);
+    w.show();
+
+    nlohmann::ordered_json r;
+    r["mode"] = mode;
+    r["devices"] = ports.size();
+    r["status"] = "timeout";
+    auto* next = w.findChild<QPushButton*>(QStringLiteral("btnProg"));
+    double listedMs = 0, clickMs = 0, fullMs = 0, cpuAtClick = 0;
+    int maxBar = 0;
+    bool scrollBar = false, shotTaken = false;
+    long rssListed = 0;
+    const double deadline = NowMs() + 120000;
+
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = NowMs();
+        if (paint.ShownMs == 0)
+            return;
+        if (now > deadline) {
+            w.close();
+            return;
+        }
+        if (mode == "idle") {
+            if (now - paint.ShownMs > 3000) {
+                r["status"] = "ok";
+                w.close();
+            }
+            return;
+        }
+        if (clickMs == 0) {
+            if (form.AIP.size() == ports.size() && next && next->isEnabled()) {
+                listedMs = now;
+                rssListed = ProcStatusKb("VmHWM");
+                const QScrollBar* bar = w.RowList().verticalScrollBar();
+                scrollBar = bar->isVisible() && bar->maximum() > 0;
+                SaveScreenshot(w, QString::fromStdString(shotDir + "/window_64_listed.png"));
+                cpuAtClick = CpuMs();
+                clickMs = NowMs();
+                next->click();
+            }
+            return;
+        }
+        const int pos = w.ProgressBar().Position();
+        if (pos > maxBar)
+            maxBar = pos;
+        if (pos == 1000 && fullMs == 0)
+            fullMs = now;
+        // Every row green with the bar still full: the 100 ms before the run's end timer empties the bar.
+        if (pos == 1000 && !shotTaken) {
+            bool allGreen = true;
+            for (const TInfoPanel& row : form.AIP)
+                allGreen = allGreen && row.P->Tag() == kStateProgrammed;
+            if (allGreen)
+                shotTaken = SaveScreenshot(w, QString::fromStdString(shotDir + "/window_64_programmed.png"));
+        }
+        if (form.RunActive() == false && w.Controls().lblState->Text() == LangText(5)) {
+            int programmed = 0;
+            for (const TInfoPanel& row : form.AIP)
+                programmed += row.P->Tag() == kStateProgrammed;
+            r["status"] = "ok";
+            r["programmed"] = programmed;
+            r["run_ms"] = now - clickMs;
+            r["full_bar_after_ms"] = fullMs > 0 ? fullMs - clickMs : -1;
+            r["bar_max"] = maxBar;
+            r["screenshot_all_programmed"] = shotTaken;
+            r["scroll_bar"] = scrollBar;
+            r["listed_after_ms"] = listedMs - t0;
+            r["cpu_ms_run"] = CpuMs() - cpuAtClick;
+            r["rss_peak_listed_kb"] = rssListed;
+            w.close();
+        }
+    });
+    tick.start(2);
+    const int rc = app.exec();
+    dispatcher.Stop();
+    r["shown_after_ms"] = paint.ShownMs - t0;
+    r["form_create_ms"] = createEnd - createStart;
+    r["start_wait_ms"] = s.startDelayMs;
+    r["caption"] = w.Caption();
+    r["rss_peak_kb"] = ProcStatusKb("VmHWM");
+    r["cpu_ms_total"] = CpuMs();
+    std::ofstream(reportPath) << r.dump(1) << "\n";
+    return rc;
+}
