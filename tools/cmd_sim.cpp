@@ -24,12 +24,12 @@ constexpr const char* kFaultHelp =
     "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command). "
     "Example: --fault 2:drop=5x2 --fault 3:hangup=100";
 
-[[noreturn]] void BadFault(const std::string& spec, const std::string& why)
+[[noreturn]] void BadFault(const std::string& given, const std::string& why)
 {
-    throw Exception("bad --fault " + spec + ": " + why);
+    throw Exception("bad --fault " + given + ": " + why);
 }
 
-int ParseCount(const std::string& spec, const std::string& text)
+int ParseCount(const std::string& given, const std::string& text)
 {
     std::size_t used = 0;
     int v = -1;
@@ -39,19 +39,19 @@ int ParseCount(const std::string& spec, const std::string& text)
         used = 0;
     }
     if (text.empty() || used != text.size() || v < 0)
-        BadFault(spec, "\"" + text + "\" is not a count");
+        BadFault(given, "\"" + text + "\" is not a count");
     return v;
 }
 
 // Applies one --fault to the devices it names.
-void ApplyFault(const std::string& spec, int count, std::map<int, SimFaults>& faults)
+void ApplyFault(const std::string& given, int count, std::map<int, SimFaults>& faults)
 {
-    std::string rest = spec;
+    std::string rest = given;
     int first = 0, last = count - 1;
     if (const auto colon = rest.find(':'); colon != std::string::npos) {
-        const int dev = ParseCount(spec, rest.substr(0, colon));
+        const int dev = ParseCount(given, rest.substr(0, colon));
         if (dev < 1 || dev > count)
-            BadFault(spec, Format("no device %d (devices are 1..%d)", dev, count));
+            BadFault(given, Format("no device %d (devices are 1..%d)", dev, count));
         first = last = dev - 1;
         rest = rest.substr(colon + 1);
     }
@@ -63,7 +63,7 @@ void ApplyFault(const std::string& spec, int count, std::map<int, SimFaults>& fa
     }
     const bool takesArg = kind == "drop" || kind == "stop" || kind == "hangup";
     if (takesArg == (eq == std::string::npos))
-        BadFault(spec, takesArg ? kind + " needs =L" : kind + " takes no value");
+        BadFault(given, takesArg ? kind + " needs =L" : kind + " takes no value");
     for (int k = first; k <= last; ++k) {
         SimFaults& f = faults[k];
         if (kind == "silent")
@@ -75,15 +75,15 @@ void ApplyFault(const std::string& spec, int count, std::map<int, SimFaults>& fa
         else if (kind == "wrong-first")
             f.wrongFirst = true;
         else if (kind == "stop")
-            f.stopAfter = ParseCount(spec, arg);
+            f.stopAfter = ParseCount(given, arg);
         else if (kind == "hangup")
-            f.hangupAfter = ParseCount(spec, arg);
+            f.hangupAfter = ParseCount(given, arg);
         else if (kind == "drop") {
             const auto x = arg.find('x');
-            f.dropLine = ParseCount(spec, arg.substr(0, x));
-            f.dropTimes = x == std::string::npos ? 1 : ParseCount(spec, arg.substr(x + 1));
+            f.dropLine = ParseCount(given, arg.substr(0, x));
+            f.dropTimes = x == std::string::npos ? 1 : ParseCount(given, arg.substr(x + 1));
         } else
-            BadFault(spec, "unknown fault \"" + kind + "\"");
+            BadFault(given, "unknown fault \"" + kind + "\"");
     }
 }
 
