@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -12,15 +13,20 @@
 
 namespace {
 
-// One file per process for the tail reader, removed at exit.
+// One file per process for the tail reader, removed when the process exits normally (the file's own
+// destructor; an atexit handler registered while the name is built would run after the name is gone). It is
+// rewritten for every input, so it goes to memory (/dev/shm) where there is one: on a disk the writes cost more
+// than the target itself.
+struct TTailFile {
+    std::string Path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/nerid-fuzz-tail-" +
+                       std::to_string(getpid());
+    ~TTailFile() { std::remove(Path.c_str()); }
+};
+
 const std::string& TailFile()
 {
-    static const std::string path = [] {
-        std::string p = "/tmp/nerid-fuzz-tail-" + std::to_string(getpid());
-        std::atexit([] { std::remove(TailFile().c_str()); });
-        return p;
-    }();
-    return path;
+    static const TTailFile file;
+    return file.Path;
 }
 
 } // namespace
