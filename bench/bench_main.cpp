@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
@@ -29,6 +30,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <thread>
 
 extern char** environ;
 
@@ -223,6 +225,7 @@ double ExchangeFloorMs(std::size_t request, std::size_t reply)
 }
 
 constexpr std::size_t kIdentityReply = 59, kAck = 3, kIdentityRequest = 3, kResetRequest = 3;
+constexpr std::size_t kFlashRequest = 64 + 5; // command, length, two address bytes, 64 data bytes, check byte
 
 struct TFloor {
     double EngineMs = 0; // what the engine's waits add up to
@@ -307,11 +310,49 @@ std::string Fmt(const char* f, double a, double b = 0)
     return buf;
 }
 
+// The machine's own share of an exchange's overhead: a thread of the benchmark that sleeps what an exchange of a
+// flash line sleeps (its send wait, then one poll) for as long as it lives, beside the program measured. What its
+// sleeps run over their whole milliseconds is wake-up latency that no code of the updater can take back.
+class TSleepProbe {
+public:
+    TSleepProbe()
+        : FThread([this] {
+              const double send = SendWaitMs(kFlashRequest), poll = PollMs();
+              while (!FStop) {
+                  const double t0 = NowMs();
+                  SleepMs(send);
+                  const double t1 = NowMs();
+                  SleepMs(poll);
+                  const double t2 = NowMs();
+                  FOver += (t1 - t0 - send) + (t2 - t1 - poll);
+                  ++FCount;
+              }
+          })
+    {
+    }
+    ~TSleepProbe() { Stop(); }
+    // Ends the probe; the mean overshoot of one exchange's sleeps, in milliseconds.
+    double Stop()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        return FCount ? FOver / static_cast<double>(FCount) : 0;
+    }
+
+private:
+    std::atomic<bool> FStop{false};
+    double FOver = 0;
+    long FCount = 0;
+    std::thread FThread; // last: it starts once the counters exist
+};
+
 // `nerid flash` of one package onto `count` line-paced devices.
 struct TFlashRun {
     TProc Proc;
     TProc Sim; // the simulator, for its share of the machine
     double UpdateMs = 0; // the slowest device, from its worker's start to its end
+    double SleepOverMs = 0; // TSleepProbe beside the run
     int Programmed = 0;
     bool Holds = false;
 };
@@ -323,7 +364,9 @@ TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
     const auto p = PortArgs(sim.Ports);
     a.insert(a.end(), p.begin(), p.end());
     TFlashRun r;
+    TSleepProbe probe;
     r.Proc = Run(a);
+    r.SleepOverMs = probe.Stop();
     r.Sim = sim.Stop();
     try {
         for (const auto& d : nlohmann::json::parse(r.Proc.Out)) {
@@ -334,6 +377,20 @@ TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
     }
     r.Holds = DumpHoldsPackage(sim.Dump, pkg, count);
     return r;
+}
+
+// Exchanges of one programming pass: identity, the lines, the reset.
+double Exchanges(const TPackageContents& pkg) { return static_cast<double>(pkg.FL.size() + pkg.EE.size() + 2); }
+
+double OverPerExchange(const TFlashRun& r, const TFloor& floor, const TPackageContents& pkg)
+{
+    return (r.UpdateMs - floor.EngineMs) / Exchanges(pkg);
+}
+
+void PrintOverhead(const TFlashRun& r, const TFloor& floor, const TPackageContents& pkg)
+{
+    std::printf("    (over the floor: %.3f ms an exchange; the machine's own sleeps beside it overshot %.3f ms)\n",
+                OverPerExchange(r, floor, pkg), r.SleepOverMs);
 }
 
 void WholeUpdate(const fs::path& fullHex)
@@ -349,12 +406,15 @@ void WholeUpdate(const fs::path& fullHex)
                                 {"line_limit_ms", floor.LineMs},
                                 {"process_wall_ms", r.Proc.WallMs},
                                 {"process_cpu_ms", r.Proc.CpuMs},
+                                {"over_floor_per_exchange_ms", OverPerExchange(r, floor, pkg)},
+                                {"sleep_overshoot_per_exchange_ms", r.SleepOverMs},
                                 {"programmed", r.Programmed},
                                 {"memory_equals_package", r.Holds}};
     Figure("whole update at 19200 baud / engine floor", r.UpdateMs / floor.EngineMs, 1.02,
            Fmt("%.2f s / %.2f s", r.UpdateMs / 1000, floor.EngineMs / 1000));
     std::printf("    (the line's own limit: %.2f s, %.3f of the floor)\n", floor.LineMs / 1000,
                 floor.LineMs / floor.EngineMs);
+    PrintOverhead(r, floor, pkg);
 }
 
 void ParallelRuns(const fs::path& smallHex)
@@ -381,6 +441,8 @@ void ParallelRuns(const fs::path& smallHex)
                             {"process_wall_ms", r.Proc.WallMs},
                             {"process_cpu_ms", r.Proc.CpuMs},
                             {"cpu_per_device_percent", 100.0 * r.Proc.CpuMs / r.Proc.WallMs / n},
+                            {"over_floor_per_exchange_ms", OverPerExchange(r, floor, pkg)},
+                            {"sleep_overshoot_per_exchange_ms", r.SleepOverMs},
                             {"peak_rss_kb", r.Proc.MaxRssKb},
                             {"simulator_cpu_ms", r.Sim.CpuMs},
                             {"programmed", r.Programmed},
@@ -398,9 +460,11 @@ void ParallelRuns(const fs::path& smallHex)
                             {"eeprom_lines", pkg.EE.size()},
                             {"idle_peak_rss_kb", idle.MaxRssKb},
                             {"runs", runs}};
-    for (int n : {8, 64})
+    for (int n : {8, 64}) {
         Figure(Fmt("%g devices at once / 1 device", n), by[n].UpdateMs / by[1].UpdateMs, 1.03,
                Fmt("%.2f s / %.2f s", by[n].UpdateMs / 1000, by[1].UpdateMs / 1000));
+        PrintOverhead(by[n], floor, pkg);
+    }
     const TFlashRun& r64 = by[64];
     Figure("updater CPU per device, 64 devices (% of a core)", 100.0 * r64.Proc.CpuMs / r64.Proc.WallMs / 64, 2.0,
            Fmt("%.3f %% (%.0f ms CPU)", 100.0 * r64.Proc.CpuMs / r64.Proc.WallMs / 64, r64.Proc.CpuMs));

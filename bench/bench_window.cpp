@@ -111,8 +111,11 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
             return;
         }
         if (clickMs == 0) {
-            if (form.AIP.size() == ports.size() && next && next->isEnabled()) {
+            if (listedMs == 0 && form.AIP.size() == ports.size() && next && next->isEnabled())
                 listedMs = now;
+            // The last row's layout is a posted request: the scroll bar and the rows' places are only right once
+            // the event loop has run it, so the look is taken a few ticks after the rows are all there.
+            if (listedMs > 0 && now - listedMs >= 50) {
                 rssListed = ProcStatusKb("VmHWM");
                 const QScrollBar* bar = w.RowList().verticalScrollBar();
                 scrollBar = bar->isVisible() && bar->maximum() > 0;
