@@ -68,6 +68,10 @@ AZorelBootLoaderDataLines TZorelBootLoaderHexDataFile::GetFlash() const
     // A line address has 16 bits: a byte above that range would be written over the start of the flash.
     if (static_cast<std::uint64_t>(b.A) + data.size() > 0x10000)
         throw Exception("0x0311");
+    // The flash command carries a word address (A / 2): from an odd byte address every byte would land one place
+    // too low, a corrupted program reported as written.
+    if (b.A % 2 != 0)
+        throw Exception("0x0314");
     AZorelBootLoaderDataLines lines((data.size() + kFlashLineSize - 1) / kFlashLineSize);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         lines[i].A = static_cast<std::uint16_t>(b.A + kFlashLineSize * i);

@@ -42,7 +42,8 @@ public:
     // The 14-bit checksum of program words 2 .. EP; never reads outside the data area (missing words count as 0).
     std::uint16_t CheckSumm() const;
     // The flash block in 64-byte lines, the last one padded with 0xFF (the erased value); empty without a flash block.
-    // "0x0311" when a byte of the block lies above the 16-bit address range of a flash line.
+    // "0x0311" when a byte of the block lies above the 16-bit address range of a flash line, "0x0314" when the
+    // block starts at an odd byte address (the device is given word addresses).
     AZorelBootLoaderDataLines GetFlash() const;
     // The EEPROM block (first block above the flash limit; each EEPROM byte is the low byte of a word) in 32-byte
     // lines; empty without one. "0x0307" for an odd length, "0x0312" when a line would start above offset 255.

@@ -22,6 +22,6 @@ struct TPackageContents {
 TZorelBootLoaderInfo CheckPackageStart(const TZorelBootLoaderHexDataFile& FH);
 
 // All checks, in the updater's order, on a package as read from an updater's tail: FH gets the limits and the
-// container ("0x0301", "0x0302"), then the start-up checks, then the line cuts ("0x0307", "0x0311", "0x0312").
-// Raises the first failure's code text.
+// container ("0x0301", "0x0302"), then the start-up checks, then the line cuts ("0x0307", "0x0311", "0x0312",
+// "0x0314"). Raises the first failure's code text.
 TPackageContents CheckPackage(TZorelBootLoaderHexDataFile& FH, const ABytes& PackageData);

@@ -173,7 +173,7 @@ void PrintTo(const FlashRangeCase& c, std::ostream* os) { *os << std::hex << c.A
 
 class FlashRange : public ::testing::TestWithParam<FlashRangeCase> {};
 
-TEST_P(FlashRange, RefusesBytesAboveTheSixteenBitRange)
+TEST_P(FlashRange, RefusesBytesAboveTheSixteenBitRangeAndOddStarts)
 {
     const auto f = Image({{GetParam().A, 0, GetParam().L}}, Pattern(0x2000));
     EXPECT_EQ(FailureOf([&] { f.GetFlash(); }), GetParam().Failure) << std::hex << GetParam().A;
@@ -183,7 +183,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, FlashRange,
                          ::testing::Values(FlashRangeCase{0xFFC0, 64, ""}, FlashRangeCase{0xFFC0, 65, "0x0311"},
                                            FlashRangeCase{0xF000, 0x1000, ""},
                                            FlashRangeCase{0xF000, 0x1001, "0x0311"},
-                                           FlashRangeCase{0xFFFF, 1, ""}, FlashRangeCase{0xFFFF, 2, "0x0311"}));
+                                           FlashRangeCase{0xFFFE, 2, ""}, FlashRangeCase{0xFFFE, 3, "0x0311"},
+                                           // word addresses: an odd start would shift every byte
+                                           FlashRangeCase{0x401, 64, "0x0314"}, FlashRangeCase{0xFFFF, 1, "0x0314"}));
 
 TEST(GetEEPROM, LowBytesOfWordsInThirtyTwoByteLines)
 {
@@ -286,14 +288,23 @@ INSTANTIATE_TEST_SUITE_P(
                                 Container({{0xFFC0, 0, 128}}, BytesConcat(Header(0x7FE0 + 63, 0, "X"), Pattern(96))),
                                 "0x0304"}));
 
-TEST(CheckPackage, FlashPastSixteenBitsWithGoodChecksumIsRefused)
+// Packages that pass every start-up check (their checksum is right) but whose flash lines would be written to the
+// wrong place.
+TEST(CheckPackage, MisplacedFlashWithGoodChecksumIsRefused)
 {
-    ABytes flash = BytesConcat(Header(0x7FE0 + 63, 0, "X"), Pattern(96));
-    auto f = Image({{0xFFC0, 0, 128}}, flash);
-    flash[2] = static_cast<std::uint8_t>(f.CheckSumm());
-    flash[3] = static_cast<std::uint8_t>(f.CheckSumm() >> 8);
-    TZorelBootLoaderHexDataFile FH;
-    EXPECT_EQ(FailureOf([&] { CheckPackage(FH, Container({{0xFFC0, 0, 128}}, flash)); }), "0x0311");
+    const struct {
+        std::uint32_t A;
+        const char* Failure;
+    } cases[] = {{0xFFC0, "0x0311"}, {0x401, "0x0314"}};
+    for (const auto& c : cases) {
+        ABytes flash = BytesConcat(Header(0x7FE0 + 63, 0, "X"), Pattern(96));
+        auto f = Image({{c.A, 0, 128}}, flash);
+        flash[2] = static_cast<std::uint8_t>(f.CheckSumm());
+        flash[3] = static_cast<std::uint8_t>(f.CheckSumm() >> 8);
+        TZorelBootLoaderHexDataFile FH;
+        EXPECT_EQ(FailureOf([&] { CheckPackage(FH, Container({{c.A, 0, 128}}, flash)); }), c.Failure)
+            << std::hex << c.A;
+    }
 }
 
 } // namespace
