@@ -199,9 +199,12 @@ TEST_F(ToolsTest, PackRefusesWhatTheUpdaterRefusesAndLeavesNoFile)
 
 TEST_F(ToolsTest, PackWithoutBaseAsksForIt)
 {
-    if (fs::exists(Tools / ToolName("nerid-programmer")))
-        GTEST_SKIP() << "the updater executable exists: the default base is used";
-    const TRun r = Nerid({"pack", Sample("a.hex"), "-o", PathOf("u")});
+    // A copy of the tool in a folder of its own, so that no updater executable lies beside it.
+    fs::create_directories(PathOf("alone"));
+    const fs::path lone = fs::path(PathOf("alone")) / ToolName("nerid");
+    fs::copy_file(Tools / ToolName("nerid"), lone);
+    const TRun r = RunProgram(lone.string(), {"pack", Sample("a.hex"), "-o", PathOf("u")}, PathOf("out.txt"),
+                              PathOf("err.txt"));
     EXPECT_NE(r.Rc, 0);
     EXPECT_NE(r.Err.find("--base"), std::string::npos) << r.Err;
     EXPECT_FALSE(fs::exists(PathOf("u")));
