@@ -7,18 +7,13 @@
 
 #include "package/validate.h"
 #include "timing/timing.h"
+#include "tools/child/child_process.h"
 #include "tools/firmware.h"
 
 #include <QGuiApplication>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,8 +26,6 @@
 #include <map>
 #include <memory>
 #include <thread>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -57,105 +50,23 @@ std::string ReadText(const fs::path& p)
     return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// A child process; stdout into a pipe (when keepPipe) or a file.
-class TChild {
-public:
-    TChild(const std::vector<std::string>& argv, const fs::path& outFile, bool keepPipe)
-    {
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        int fds[2] = {-1, -1};
-        if (keepPipe) {
-            if (pipe2(fds, O_CLOEXEC) != 0)
-                throw std::runtime_error("pipe");
-            posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        }
-        const std::string err = outFile.string() + ".err";
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        Start = NowMs();
-        const int rc = posix_spawn(&Pid, args[0], &fa, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        if (fds[1] >= 0)
-            ::close(fds[1]);
-        FOut = fds[0];
-        if (rc != 0)
-            throw std::runtime_error("cannot start " + argv[0]);
-    }
-    ~TChild()
-    {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            Wait();
-        }
-        if (FOut >= 0)
-            ::close(FOut);
-    }
-    std::vector<std::string> ReadLines(std::size_t n, double timeoutMs)
-    {
-        std::vector<std::string> lines;
-        std::string partial;
-        const double end = NowMs() + timeoutMs;
-        while (lines.size() < n && NowMs() < end) {
-            pollfd p{FOut, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            char c = 0;
-            if (::read(FOut, &c, 1) <= 0)
-                break;
-            if (c == '\n') {
-                lines.push_back(partial);
-                partial.clear();
-            } else
-                partial += c;
-        }
-        return lines;
-    }
-    TProc Wait()
-    {
-        TProc r;
-        int st = 0;
-        rusage u{};
-        // The child's own peak resident set is read from /proc while it runs: the ru_maxrss of a spawned child starts
-        // from this (larger) process, whose memory it shared until its exec.
-        const std::string status = "/proc/" + std::to_string(Pid) + "/status";
-        for (;;) {
-            const pid_t w = ::wait4(Pid, &st, WNOHANG, &u);
-            if (w == Pid || (w < 0 && errno != EINTR))
-                break;
-            std::ifstream f(status);
-            for (std::string line; std::getline(f, line);)
-                if (line.rfind("VmHWM:", 0) == 0)
-                    r.MaxRssKb = std::max(r.MaxRssKb, std::atol(line.c_str() + 6));
-            ::usleep(2000);
-        }
-        Pid = -1;
-        r.WallMs = NowMs() - Start;
-        r.Rc = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.CpuMs = (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
-        return r;
-    }
-    void Signal(int sig) { ::kill(Pid, sig); }
-
-    pid_t Pid = -1;
-    double Start = 0;
-
-private:
-    int FOut = -1;
-};
-
 int gRuns = 0;
+
+TProc Ended(const TChildEnd& e)
+{
+    TProc r;
+    r.Rc = e.Rc;
+    r.WallMs = e.WallMs;
+    r.CpuMs = e.CpuMs;
+    r.MaxRssKb = e.MaxRssKb;
+    return r;
+}
 
 TProc Run(const std::vector<std::string>& argv)
 {
     const fs::path out = gOut / "work" / ("out-" + std::to_string(++gRuns));
-    TChild c(argv, out, false);
-    TProc r = c.Wait();
+    TChild c(argv, out.string(), out.string() + ".err");
+    TProc r = Ended(c.Wait());
     r.Out = ReadText(out);
     return r;
 }
@@ -170,7 +81,7 @@ struct TSim {
     TProc Stop()
     {
         Proc->Signal(SIGTERM);
-        return Proc->Wait();
+        return Ended(Proc->Wait());
     }
 };
 
@@ -180,7 +91,7 @@ TSim StartSim(int count, const std::vector<std::string>& extra)
     s.Dump = gOut / "work" / ("dump-" + std::to_string(++gRuns) + ".json");
     std::vector<std::string> a = {Tool("nerid"), "sim", "--count", std::to_string(count), "--dump", s.Dump.string()};
     a.insert(a.end(), extra.begin(), extra.end());
-    s.Proc = std::make_unique<TChild>(a, gOut / "work" / ("sim-" + std::to_string(gRuns)), true);
+    s.Proc = std::make_unique<TChild>(a, "", (gOut / "work" / ("sim-" + std::to_string(gRuns) + ".err")).string());
     s.Ports = s.Proc->ReadLines(static_cast<std::size_t>(count), 10000);
     if (s.Ports.size() != static_cast<std::size_t>(count))
         throw std::runtime_error("nerid sim did not start");

@@ -6,9 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,9 +25,8 @@
 #include "serial/virtual_ports.h"
 #include "tests/package/test_files.h"
 #include "timing/timing.h"
+#include "tools/child/child_process.h"
 #include "tools/firmware.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -41,84 +38,6 @@ std::string ReadText(const fs::path& p)
     std::ifstream f(p, std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
-
-// A child process of the test: stdout into a pipe (readable line by line) or a file, stderr into a file.
-class TChild {
-public:
-    TChild(const std::vector<std::string>& argv, const std::string& outFile, const std::string& errFile)
-    {
-        int fds[2] = {-1, -1};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        if (outFile.empty()) {
-            if (pipe2(fds, O_CLOEXEC) != 0)
-                throw std::runtime_error("pipe");
-            posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        }
-        posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        const int rc = posix_spawn(&FPid, args[0], &fa, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        if (fds[1] >= 0)
-            ::close(fds[1]);
-        FOut = fds[0];
-        if (rc != 0)
-            throw std::runtime_error("cannot start " + argv[0]);
-    }
-    TChild(const TChild&) = delete;
-    TChild& operator=(const TChild&) = delete;
-    ~TChild()
-    {
-        if (FPid > 0) {
-            ::kill(FPid, SIGKILL);
-            Wait();
-        }
-        if (FOut >= 0)
-            ::close(FOut);
-    }
-
-    // The next n lines of its stdout, waiting at most timeoutMs; fewer when it ends or the time is up.
-    std::vector<std::string> ReadLines(std::size_t n, double timeoutMs)
-    {
-        std::vector<std::string> lines;
-        const double end = NowMs() + timeoutMs;
-        while (lines.size() < n && NowMs() < end) {
-            pollfd p{FOut, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            char c = 0;
-            const ssize_t r = ::read(FOut, &c, 1);
-            if (r <= 0)
-                break;
-            if (c == '\n') {
-                lines.push_back(FPartial);
-                FPartial.clear();
-            } else
-                FPartial += c;
-        }
-        return lines;
-    }
-    void Signal(int sig) { ::kill(FPid, sig); }
-    // Waits for the end; the exit code, or -1 when it died of a signal.
-    int Wait()
-    {
-        int st = 0;
-        while (::waitpid(FPid, &st, 0) < 0 && errno == EINTR) {
-        }
-        FPid = -1;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-
-private:
-    pid_t FPid = -1;
-    int FOut = -1;
-    std::string FPartial;
-};
 
 struct TRun {
     int Rc = -1;
@@ -170,7 +89,7 @@ protected:
         const std::string err = out + ".err";
         TChild c(Argv(tool, args), out, err);
         TRun r;
-        r.Rc = c.Wait();
+        r.Rc = c.Wait().Rc;
         r.Out = ReadText(out);
         r.Err = ReadText(err);
         return r;
@@ -194,7 +113,7 @@ protected:
     json StopSim(TSim& s)
     {
         s.Proc->Signal(SIGTERM);
-        EXPECT_EQ(s.Proc->Wait(), 0);
+        EXPECT_EQ(s.Proc->Wait().Rc, 0);
         std::ifstream f(s.DumpPath);
         return json::parse(f);
     }
@@ -452,7 +371,7 @@ TEST_F(E2ETest, CtrlCEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
     ::usleep(1500 * 1000);
     flash.Signal(SIGINT);
     const double t0 = NowMs();
-    EXPECT_EQ(flash.Wait(), 130);
+    EXPECT_EQ(flash.Wait().Rc, 130);
     EXPECT_LT(NowMs() - t0, 5000.0); // one line to finish (about 60 ms), not the other 25 s of lines
     const json j = json::parse(ReadText(out));
     ASSERT_EQ(j.size(), 1u);
@@ -491,7 +410,7 @@ TEST_F(E2ETest, OnATerminalOneProgressBarThenAResultLinePerDevice)
             }
             ASSERT_LT(NowMs(), end) << text;
         }
-        EXPECT_EQ(flash.Wait(), 0);
+        EXPECT_EQ(flash.Wait().Rc, 0);
     }
     ::close(master);
     // Each device reports 0, 20, ... 100: the bar shows their mean, never going back, ending at 100 %.
@@ -608,7 +527,7 @@ TEST_F(E2ETest, FaultMatrix)
             threads.emplace_back([&, k] {
                 const double t0 = NowMs();
                 TChild child(argv[k], outs[k], outs[k] + ".err");
-                got[k].run.Rc = child.Wait();
+                got[k].run.Rc = child.Wait().Rc;
                 got[k].ms = NowMs() - t0;
                 got[k].run.Out = ReadText(outs[k]);
                 got[k].run.Err = ReadText(outs[k] + ".err");
