@@ -4,6 +4,7 @@
 
 #include "app/texts/error.h"
 #include "tests/serial/pty_peer.h"
+#include "tests/serial/test_ctrl.h"
 #include "timing/timing.h"
 
 #include <atomic>
@@ -19,29 +20,6 @@
 #include <vector>
 
 namespace {
-
-// A protocol class in miniature: the answer is complete once it holds Need bytes (0: never).
-class TestCtrl : public TCustomComPortCtrl {
-public:
-    std::size_t Need = 0;
-    std::atomic<int> Calls{0}, FinalCalls{0};
-    void CheckRecivedData(const ABytes& Send, const ABytes& Recive, bool& Complite) override
-    {
-        ++(Complite ? FinalCalls : Calls);
-        if (!Complite && Need && Recive.size() >= Need)
-            Complite = true;
-        TCustomComPortCtrl::CheckRecivedData(Send, Recive, Complite);
-    }
-};
-
-TSessionParams Params(std::uint32_t timeOut, std::uint16_t readCount, std::uint32_t betPacks, std::uint8_t dubl,
-                      std::uint32_t dublWait)
-{
-    TSessionParams p;
-    p.Init(timeOut, readCount, betPacks, dubl, dublWait);
-    p.Loged = true;
-    return p;
-}
 
 std::vector<std::string> Lines(const std::string& text)
 {

@@ -1,6 +1,7 @@
 // The port primitives, the controller and its exchange engine on a real COM port (mapped to a pseudo-terminal under
 // wine), with the scripted device tests/serial/win32/line_peer.py on the native side.
 #include "tests/serial/win32/wine_check.h"
+#include "tests/serial/test_ctrl.h"
 
 #include "serial/comport.h"
 #include "serial/exchange_log.h"
@@ -37,28 +38,6 @@ ABytes Request(char cmd, const ABytes& payload = {})
     r[1] = static_cast<std::uint8_t>(payload.size());
     std::copy(payload.begin(), payload.end(), r.begin() + 2);
     return r;
-}
-
-// Complete once the answer holds Need bytes (0: never); counts the calls.
-class TestCtrl : public TCustomComPortCtrl {
-public:
-    std::size_t Need = 0;
-    std::atomic<int> Calls{0}, FinalCalls{0};
-    void CheckRecivedData(const ABytes& Send, const ABytes& Recive, bool& Complite) override
-    {
-        ++(Complite ? FinalCalls : Calls);
-        if (!Complite && Need && Recive.size() >= Need)
-            Complite = true;
-        TCustomComPortCtrl::CheckRecivedData(Send, Recive, Complite);
-    }
-};
-
-TSessionParams Params(std::uint32_t timeOut, std::uint16_t readCount, std::uint32_t betPacks, std::uint8_t dubl,
-                      std::uint32_t dublWait)
-{
-    TSessionParams p;
-    p.Init(timeOut, readCount, betPacks, dubl, dublWait);
-    return p;
 }
 
 class ComPort : public ::testing::Test {
@@ -272,6 +251,7 @@ TEST_F(ComPortLog, EntriesGoIntoTheLogFolderBesideTheExecutable)
     ctrl.SetLog(true);
     ctrl.Need = 3;
     TSessionParams p = Params(500, 256, 20, 0, 0);
+    p.Loged = false; // the entries alone, without the engine's traces
     ctrl.Session(Request('E', {0xF0, 0x00, 0x99}), &p, true);
     EXPECT_EQ(ErrorOf([&] { ctrl.Session(Request('S'), &p, true); }), "Нет ответа.");
     std::ifstream in(file, std::ios::binary);
