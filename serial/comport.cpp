@@ -7,6 +7,7 @@
 #include "timing/timing.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cctype>
 #include <cmath>
 #include <exception>
@@ -311,10 +312,14 @@ void TCustomComPortCtrl::CheckRecivedData(const ABytes&, const ABytes& Recive, b
 
 // ---- the exchange engine ------------------------------------------------------------------------------------------
 
-void TCustomComPortCtrl::Trace(const TSessionParams& P, const std::string& line)
+void TCustomComPortCtrl::Trace(const TSessionParams& P, const char* fmt, ...)
 {
     if (!P.Loged)
         return;
+    va_list args;
+    va_start(args, fmt);
+    const std::string line = FormatV(fmt, args);
+    va_end(args);
     if (!FLogStr.empty())
         FLogStr += "\r\n";
     FLogStr += line;
@@ -336,7 +341,7 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
     try {
         if (!Opened())
             throw Exception(kNotOpen);
-        Trace(P, Format("W%d, T%1.2f-%1.2f", static_cast<int>(Data.size()), Gap, GTC5B));
+        Trace(P, "W%d, T%1.2f-%1.2f", static_cast<int>(Data.size()), Gap, GTC5B);
         const int Attempts = P.Dublicate + 1;
         for (int attempt = 0; attempt < Attempts; ++attempt) {
             const double TW = NowMs();
@@ -356,7 +361,7 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
                     CreateException(0x80000001u, sendText + "(" + E2.what() + ")");
                 }
             }
-            Trace(P, Format("W%1.2f", NowMs() - TW));
+            Trace(P, "W%1.2f", NowMs() - TW);
 
             if (NeedAnswer) {
                 const double RS = NowMs();
@@ -370,7 +375,7 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
                         q = st.cbInQue;
                         if (q > 0) {
                             const double now = NowMs();
-                            Trace(P, Format("%3.2f - %3.2f:  %d", now - RS, now - LA, static_cast<int>(q)));
+                            Trace(P, "%3.2f - %3.2f:  %d", now - RS, now - LA, static_cast<int>(q));
                             ABytes piece(static_cast<std::size_t>(q));
                             piece.resize(TBasicComPortCtrl::Read(FPort, piece));
                             BytesInsert(Result, piece, -1);
@@ -396,7 +401,7 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
                         break;
                 }
             }
-            Trace(P, Format("R%d", static_cast<int>(Result.size())));
+            Trace(P, "R%d", static_cast<int>(Result.size()));
             if (!Result.empty() || !NeedAnswer)
                 break;
             if (P.DublWait > 0)

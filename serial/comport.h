@@ -5,6 +5,7 @@
 // Failures are Exception with the exact texts of the port layer (Russian descriptions, UTF-8).
 #pragma once
 
+#include "app/texts/format.h"
 #include "package/bytes.h"
 #include "serial/records.h"
 
@@ -176,5 +177,7 @@ private:
     void CheckOpened() const;
     void CheckBaud(const char* op, std::uint32_t baud) const;
     void ComputeTimes();
-    void Trace(const TSessionParams& P, const std::string& line);
+    // One line of the exchange trace, printf-style; nothing is formatted unless P.Loged (the engine traces four
+    // times an exchange, most of them with floating-point fields).
+    void Trace(const TSessionParams& P, const char* fmt, ...) NERID_PRINTF(3, 4);
 };
