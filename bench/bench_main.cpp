@@ -66,7 +66,7 @@ TProc Run(const std::vector<std::string>& argv)
 {
     const fs::path out = gOut / "work" / ("out-" + std::to_string(++gRuns));
     TChild c(argv, out.string(), out.string() + ".err");
-    TProc r = Ended(c.Wait());
+    TProc r = Ended(c.Wait(true));
     r.Out = ReadText(out);
     return r;
 }
@@ -81,7 +81,7 @@ struct TSim {
     TProc Stop()
     {
         Proc->Signal(SIGTERM);
-        return Ended(Proc->Wait());
+        return Ended(Proc->Wait(true));
     }
 };
 

@@ -89,7 +89,7 @@ void TChild::Signal(int sig)
         ::kill(FPid, sig);
 }
 
-TChildEnd TChild::Wait()
+TChildEnd TChild::Wait(bool sampleRss)
 {
     TChildEnd r;
     if (FPid <= 0)
@@ -98,9 +98,11 @@ TChildEnd TChild::Wait()
     rusage u{};
     const std::string status = "/proc/" + std::to_string(FPid) + "/status";
     for (;;) {
-        const pid_t w = ::wait4(FPid, &st, WNOHANG, &u);
+        const pid_t w = ::wait4(FPid, &st, sampleRss ? WNOHANG : 0, &u);
         if (w == FPid || (w < 0 && errno != EINTR))
             break;
+        if (!sampleRss)
+            continue; // interrupted
         std::ifstream f(status);
         for (std::string line; std::getline(f, line);)
             if (line.rfind("VmHWM:", 0) == 0)

@@ -28,9 +28,10 @@ public:
     // The next n lines of its stdout pipe, waiting at most timeoutMs; fewer when it ends or the time is up.
     std::vector<std::string> ReadLines(std::size_t n, double timeoutMs);
     void Signal(int sig);
-    // Waits for the end. The peak resident set is read from /proc every 2 ms meanwhile: the ru_maxrss of a spawned
-    // child starts from its parent, whose memory it shared until its exec.
-    TChildEnd Wait();
+    // Waits for the end. With sampleRss the peak resident set is read from /proc every 2 ms meanwhile (the ru_maxrss
+    // of a spawned child starts from its parent, whose memory it shared until its exec); without, MaxRssKb stays 0
+    // and the wait blocks.
+    TChildEnd Wait(bool sampleRss = false);
 
 private:
     pid_t FPid = -1;
