@@ -7,9 +7,9 @@
 #include "timing/timing.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cctype>
 #include <cmath>
+#include <cstdarg>
 #include <exception>
 
 namespace {
