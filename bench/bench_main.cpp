@@ -9,6 +9,7 @@
 #include "timing/timing.h"
 #include "tools/child/child_process.h"
 #include "tools/firmware.h"
+#include "tools/memory_map.h"
 
 #include <QGuiApplication>
 
@@ -171,31 +172,14 @@ TPackageContents Contents(const fs::path& hex)
 // Every device of a dump holds the package and was reset once.
 bool DumpHoldsPackage(const fs::path& dump, const TPackageContents& pkg, int devices)
 {
-    std::map<std::uint32_t, std::uint8_t> flash, eeprom;
-    for (const auto& l : pkg.FL)
-        for (std::size_t k = 0; k < l.D.size(); ++k)
-            flash[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-    for (const auto& l : pkg.EE)
-        for (std::size_t k = 0; k < l.D.size(); ++k)
-            eeprom[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-    auto memory = [](const nlohmann::json& runs, const char* key) {
-        std::map<std::uint32_t, std::uint8_t> m;
-        for (const auto& r : runs) {
-            const std::uint32_t start = r[key];
-            const std::string hex = r["data"];
-            for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
-                m[start + static_cast<std::uint32_t>(k / 2)] =
-                    static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
-        }
-        return m;
-    };
+    const TMemory flash = LinesMemory(pkg.FL), eeprom = LinesMemory(pkg.EE);
     try {
         const nlohmann::json d = nlohmann::json::parse(ReadText(dump));
         if (static_cast<int>(d["devices"].size()) != devices)
             return false;
         for (const auto& dev : d["devices"])
-            if (dev["resets"] != 1 || memory(dev["flash"], "address") != flash ||
-                memory(dev["eeprom"], "offset") != eeprom)
+            if (dev["resets"] != 1 || DumpMemory(dev["flash"], "address") != flash ||
+                DumpMemory(dev["eeprom"], "offset") != eeprom)
                 return false;
         return true;
     } catch (const std::exception&) {

@@ -4,41 +4,16 @@
 
 #include <fstream>
 #include <iostream>
-#include <map>
 
 #include <nlohmann/json.hpp>
 
 #include "app/texts/error.h"
 #include "app/texts/format.h"
-#include "package/hex.h"
 #include "package/validate.h"
 #include "tools/firmware.h"
+#include "tools/memory_map.h"
 
 namespace {
-
-using TMemory = std::map<std::uint32_t, std::uint8_t>;
-
-TMemory LinesMemory(const AZorelBootLoaderDataLines& lines)
-{
-    TMemory m;
-    for (const TZorelBootLoaderDataLine& l : lines)
-        for (std::size_t k = 0; k < l.D.size(); ++k)
-            m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-    return m;
-}
-
-// The dump's runs of programmed bytes: [{KEY: start, "data": "HEX"}].
-TMemory DumpMemory(const nlohmann::json& runs, const char* key)
-{
-    TMemory m;
-    for (const auto& r : runs) {
-        const std::uint32_t start = r.at(key).get<std::uint32_t>();
-        const ABytes data = HexToBytes(r.at("data").get<std::string>());
-        for (std::size_t k = 0; k < data.size(); ++k)
-            m[start + static_cast<std::uint32_t>(k)] = data[k];
-    }
-    return m;
-}
 
 void Verify(const std::string& dumpPath, const std::string& packagePath, bool json)
 {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <sys/file.h>
 #include <thread>
@@ -27,6 +26,7 @@
 #include "timing/timing.h"
 #include "tools/child/child_process.h"
 #include "tools/firmware.h"
+#include "tools/memory_map.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -151,27 +151,6 @@ protected:
         return Nerid(a);
     }
 
-    // Memory of a dumped device: address -> byte.
-    static std::map<std::uint32_t, std::uint8_t> Memory(const json& runs, const char* key)
-    {
-        std::map<std::uint32_t, std::uint8_t> m;
-        for (const json& r : runs) {
-            const std::uint32_t start = r[key];
-            const std::string hex = r["data"];
-            for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
-                m[start + static_cast<std::uint32_t>(k / 2)] =
-                    static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
-        }
-        return m;
-    }
-    static std::map<std::uint32_t, std::uint8_t> Memory(const AZorelBootLoaderDataLines& lines)
-    {
-        std::map<std::uint32_t, std::uint8_t> m;
-        for (const auto& l : lines)
-            for (std::size_t k = 0; k < l.D.size(); ++k)
-                m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-        return m;
-    }
     static int Sends(const json& device, int cmd, std::uint32_t address)
     {
         int n = 0;
@@ -258,8 +237,8 @@ TEST_F(E2ETest, ProgramsTwoDevicesAtOnceWithEveryLineInOrder)
 
     const json dump = StopSim(sim);
     for (const json& dev : dump["devices"]) {
-        EXPECT_EQ(Memory(dev["flash"], "address"), Memory(lines.FL));
-        EXPECT_EQ(Memory(dev["eeprom"], "offset"), Memory(lines.EE));
+        EXPECT_EQ(DumpMemory(dev["flash"], "address"), LinesMemory(lines.FL));
+        EXPECT_EQ(DumpMemory(dev["eeprom"], "offset"), LinesMemory(lines.EE));
         EXPECT_EQ(dev["resets"], 1);
         EXPECT_EQ(dev["identity"]["version"], "1.05"); // the header it now holds
         // The search's identity request, the worker's, the flash lines, the EEPROM lines, the reset.
@@ -299,7 +278,7 @@ TEST_F(E2ETest, LineFaultsFailOnlyTheirDevice)
     const json dump = StopSim(sim);
     const json& d = dump["devices"];
     const TPackageContents lines = Lines(pkg);
-    EXPECT_EQ(Memory(d[1]["flash"], "address"), Memory(lines.FL));
+    EXPECT_EQ(DumpMemory(d[1]["flash"], "address"), LinesMemory(lines.FL));
     EXPECT_EQ(Sends(d[1], 2, lines.FL[1].A), 5);
     EXPECT_EQ(d[1]["resets"], 1);
     EXPECT_EQ(Sends(d[2], 2, lines.FL[2].A), 6); // three attempts of a frame and its re-send
@@ -556,8 +535,8 @@ TEST_F(E2ETest, FaultMatrix)
             EXPECT_EQ(j[0]["error"], c.error);
         }
         if (c.result == "programmed") {
-            EXPECT_EQ(Memory(dev["flash"], "address"), Memory(lines.FL));
-            EXPECT_EQ(Memory(dev["eeprom"], "offset"), Memory(lines.EE));
+            EXPECT_EQ(DumpMemory(dev["flash"], "address"), LinesMemory(lines.FL));
+            EXPECT_EQ(DumpMemory(dev["eeprom"], "offset"), LinesMemory(lines.EE));
             EXPECT_EQ(dev["resets"], 1);
         } else {
             EXPECT_EQ(dev["resets"], 0);

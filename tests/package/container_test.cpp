@@ -7,19 +7,10 @@
 #include "app/texts/texts.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
+#include "tests/failure_text.h"
 #include "test_files.h"
 
 namespace {
-
-std::string FailureOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 struct FromCase {
     const char* What;

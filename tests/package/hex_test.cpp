@@ -6,18 +6,9 @@
 #include "app/texts/error.h"
 #include "package/datafile.h"
 #include "package/hex.h"
+#include "tests/failure_text.h"
 
 namespace {
-
-std::string FailureOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TEST(HexNibble, DigitsBothHalvesAndNonDigits)
 {

@@ -4,18 +4,9 @@
 #include "app/texts/error.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
+#include "tests/failure_text.h"
 
 namespace {
-
-std::string FailureOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 ABytes Container(const ADataBlocks& blocks, const ABytes& data)
 {

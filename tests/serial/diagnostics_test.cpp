@@ -2,6 +2,7 @@
 #include "serial/comport.h"
 
 #include "app/texts/error.h"
+#include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 
 #include <gtest/gtest.h>
@@ -11,16 +12,6 @@ namespace {
 TPortLister Fixed(std::vector<std::string> names)
 {
     return [names] { return names; };
-}
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no failure>";
 }
 
 } // namespace

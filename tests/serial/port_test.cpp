@@ -2,6 +2,7 @@
 #include "serial/comport.h"
 
 #include "app/texts/error.h"
+#include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 
 #include <fcntl.h>
@@ -10,16 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
 
 const std::string kNameError = "TBasicComPortCtrl.CheckPortName >> Ошибка имени порта ";
 const std::string kNumberError = "TBasicComPortCtrl.CheckPortName >> Ошибка номера порта ";

@@ -3,6 +3,7 @@
 #include "serial/exchange_log.h"
 
 #include "app/texts/error.h"
+#include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 #include "tests/serial/test_ctrl.h"
 #include "timing/timing.h"
@@ -41,16 +42,6 @@ int CountArrivals(const std::string& trace)
     for (const auto& l : Lines(trace))
         n += std::regex_match(l, arrival);
     return n;
-}
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "<no failure>";
 }
 
 const ABytes kRequest{0xF0, 0x00, 0x99};

@@ -8,6 +8,7 @@
 #include "package/bootimage.h"
 #include "package/validate.h"
 #include "tests/win32/window_driver.h"
+#include "tools/memory_map.h"
 #include "tools/sample.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 namespace fs = std::filesystem;
 
@@ -104,27 +104,9 @@ protected:
             << ReadText(kSimDump);
         TZorelBootLoaderHexDataFile fh;
         const TPackageContents p = CheckPackage(fh, package);
-        auto expected = [](const AZorelBootLoaderDataLines& lines) {
-            std::map<std::uint32_t, std::uint8_t> m;
-            for (const auto& l : lines)
-                for (std::size_t k = 0; k < l.D.size(); ++k)
-                    m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-            return m;
-        };
-        auto held = [](const nlohmann::json& runs, const char* key) {
-            std::map<std::uint32_t, std::uint8_t> m;
-            for (const auto& run : runs) {
-                const std::uint32_t start = run[key];
-                const std::string hex = run["data"];
-                for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
-                    m[start + static_cast<std::uint32_t>(k / 2)] =
-                        static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16));
-            }
-            return m;
-        };
         const nlohmann::json& d = dump["devices"][0];
-        EXPECT_EQ(held(d["flash"], "address"), expected(p.FL));
-        EXPECT_EQ(held(d["eeprom"], "offset"), expected(p.EE));
+        EXPECT_EQ(DumpMemory(d["flash"], "address"), LinesMemory(p.FL));
+        EXPECT_EQ(DumpMemory(d["eeprom"], "offset"), LinesMemory(p.EE));
     }
 
     // List, program on Next, finish; screenshots named after `lang`.

@@ -13,18 +13,6 @@
 
 namespace {
 
-// Waits until the bridge to the simulator runs (it creates its ready file).
-bool WaitForFile(const std::string& file, double ms)
-{
-    const double end = NowMs() + ms;
-    while (NowMs() < end) {
-        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        SleepMs(20);
-    }
-    return false;
-}
-
 class BootLoaderOnComPort : public ::testing::Test {
 protected:
     void SetUp() override

@@ -1,17 +1,31 @@
-// Test helper: what a simulated device holds, from the JSON dump `nerid sim --dump FILE` writes (each memory as
-// runs of bytes in hex), as address -> byte maps.
+// Test helpers for Windows programs against a native `nerid sim` behind a mapped COM port: waiting for the bridge,
+// and what a simulated device holds, from the JSON dump `nerid sim --dump FILE` writes, as address -> byte maps.
 #pragma once
 
-#include "package/bytes.h"
+#include "timing/timing.h"
+#include "tools/memory_map.h"
+
+#include <windows.h>
 
 #include <cstdint>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+// Waits until file exists (the bridge to the simulator creates its ready file once it runs), at most ms.
+inline bool WaitForFile(const std::string& file, double ms)
+{
+    const double end = NowMs() + ms;
+    while (NowMs() < end) {
+        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        SleepMs(20);
+    }
+    return false;
+}
+
 struct TSimMemory {
-    std::map<std::uint32_t, std::uint8_t> Flash, Eeprom;
+    TMemory Flash, Eeprom;
     int Resets = 0;
     int LinesWritten = 0;
 };
@@ -25,15 +39,7 @@ inline TSimMemory ReadSimDump(const std::string& File, std::size_t Index = 0)
     TSimMemory m;
     m.Resets = d.at("resets").get<int>();
     m.LinesWritten = d.at("lines_written").get<int>();
-    const auto fill = [](const nlohmann::json& runs, const char* key, std::map<std::uint32_t, std::uint8_t>& mem) {
-        for (const nlohmann::json& r : runs) {
-            std::uint32_t at = r.at(key).get<std::uint32_t>();
-            const std::string hex = r.at("data").get<std::string>();
-            for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-                mem[at++] = static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
-        }
-    };
-    fill(d.at("flash"), "address", m.Flash);
-    fill(d.at("eeprom"), "offset", m.Eeprom);
+    m.Flash = DumpMemory(d.at("flash"), "address");
+    m.Eeprom = DumpMemory(d.at("eeprom"), "offset");
     return m;
 }

@@ -18,26 +18,6 @@ namespace {
 
 using json = nlohmann::json;
 
-std::map<std::uint32_t, std::uint8_t> Memory(const AZorelBootLoaderDataLines& lines)
-{
-    std::map<std::uint32_t, std::uint8_t> m;
-    for (const auto& l : lines)
-        for (std::size_t k = 0; k < l.D.size(); ++k)
-            m[l.A + static_cast<std::uint32_t>(k)] = l.D[k];
-    return m;
-}
-
-bool WaitForFile(const std::string& file, double ms)
-{
-    const double end = NowMs() + ms;
-    while (NowMs() < end) {
-        if (GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        SleepMs(20);
-    }
-    return false;
-}
-
 class NeridOnComPort : public TempDirTest {
 protected:
     void SetUp() override
@@ -96,6 +76,6 @@ TEST_F(NeridOnComPort, SearchFindsTheDeviceAndFlashProgramsIt)
             SleepMs(20);
     }
     EXPECT_EQ(m.Resets, 1);
-    EXPECT_EQ(m.Flash, Memory(lines.FL));
-    EXPECT_EQ(m.Eeprom, Memory(lines.EE));
+    EXPECT_EQ(m.Flash, LinesMemory(lines.FL));
+    EXPECT_EQ(m.Eeprom, LinesMemory(lines.EE));
 }

@@ -1,7 +1,8 @@
 // The port primitives, the controller and its exchange engine on a real COM port (mapped to a pseudo-terminal under
 // wine), with the scripted device tests/serial/win32/line_peer.py on the native side.
-#include "tests/serial/win32/wine_check.h"
+#include "tests/failure_text.h"
 #include "tests/serial/test_ctrl.h"
+#include "tests/serial/win32/wine_check.h"
 
 #include "serial/comport.h"
 #include "serial/exchange_log.h"
@@ -19,16 +20,6 @@
 #include <sstream>
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
 
 // A request for the peer: command, length, payload.
 ABytes Request(char cmd, const ABytes& payload = {})

@@ -1,6 +1,7 @@
 // Port discovery on the real registry: SERIALCOMM, the device tree walk (over a fixture device class of our own,
 // where the system lets us write one), the driver values, and names that no port answers to. Opens no port but a
 // missing one: the system's listed ports may include the kernel console's name under wine.
+#include "tests/failure_text.h"
 #include "tests/serial/win32/wine_check.h"
 
 #include "serial/comport.h"
@@ -12,16 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<no failure>";
-}
 
 const std::vector<std::string> kPoolPorts = {"COM5", "COM6", "COM7", "COM8"};
 
