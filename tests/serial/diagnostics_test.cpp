@@ -23,8 +23,8 @@ TEST(Diagnostics, IsRegistredComparesNumbersOrWholePaths)
     EXPECT_TRUE(TCustomComPortCtrl::IsRegistred("COM65539", Fixed({"COM3"})));  // 16-bit comparison
     EXPECT_FALSE(TCustomComPortCtrl::IsRegistred("COM4", Fixed({"COM3"})));
     EXPECT_FALSE(TCustomComPortCtrl::IsRegistred("COM4", Fixed({})));
-    EXPECT_TRUE(TCustomComPortCtrl::IsRegistred("/dev/ttyUSB0", Fixed({"COM3", "/dev/ttyUSB0"})));
-    EXPECT_FALSE(TCustomComPortCtrl::IsRegistred("/dev/ttyUSB1", Fixed({"/dev/ttyUSB0"})));
+    EXPECT_TRUE(TCustomComPortCtrl::IsRegistred("/dev/ttyNRU0", Fixed({"COM3", "/dev/ttyNRU0"})));
+    EXPECT_FALSE(TCustomComPortCtrl::IsRegistred("/dev/ttyNRU1", Fixed({"/dev/ttyNRU0"})));
     EXPECT_TRUE(TCustomComPortCtrl::IsRegistred("COM3", Fixed({"COM3", "BAD"})));  // match before the bad name
     EXPECT_EQ(ErrorOf([] { TCustomComPortCtrl::IsRegistred("COM4", Fixed({"BAD", "COM4"})); }),
               "TBasicComPortCtrl.CheckPortName >> Ошибка имени порта \"BAD\"");

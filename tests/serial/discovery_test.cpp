@@ -37,19 +37,21 @@ protected:
         fs::create_directory_symlink(target, root + "/" + rel);
     }
     // A sysfs-like tree: a legacy UART that is the console, one of unknown type, a USB adapter, a virtual console.
+    // The tty names are made up (ttyNRS*, ttyNRU*) so that no name here can stand for a device of the machine;
+    // discovery goes by the tree's links and attributes, never by a name's prefix.
     void BuildSys(const std::string& active)
     {
-        Put("devices/platform/serial8250/tty/ttyS0/x", "");
+        Put("devices/platform/serial8250/tty/ttyNRS0/x", "");
         Put("devices/pci/usb1/1-1/product", "USB-Serial Cable\n");
         Put("devices/pci/usb1/1-1/1-1:1.0/interface", "FT232R USB UART\n");
-        Put("devices/pci/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer", "16\n");
+        Put("devices/pci/usb1/1-1/1-1:1.0/ttyNRU0/latency_timer", "16\n");
         Put("bus/usb-serial/drivers/ftdi_sio/x", "");
-        Link("devices/pci/usb1/1-1/1-1:1.0/ttyUSB0/driver", root + "/bus/usb-serial/drivers/ftdi_sio");
-        Put("class/tty/ttyS0/type", "4\n");
-        Link("class/tty/ttyS0/device", root + "/devices/platform/serial8250");
-        Put("class/tty/ttyS1/type", "0\n");
-        Link("class/tty/ttyS1/device", root + "/devices/platform/serial8250");
-        Link("class/tty/ttyUSB0/device", root + "/devices/pci/usb1/1-1/1-1:1.0/ttyUSB0");
+        Link("devices/pci/usb1/1-1/1-1:1.0/ttyNRU0/driver", root + "/bus/usb-serial/drivers/ftdi_sio");
+        Put("class/tty/ttyNRS0/type", "4\n");
+        Link("class/tty/ttyNRS0/device", root + "/devices/platform/serial8250");
+        Put("class/tty/ttyNRS1/type", "0\n");
+        Link("class/tty/ttyNRS1/device", root + "/devices/platform/serial8250");
+        Link("class/tty/ttyNRU0/device", root + "/devices/pci/usb1/1-1/1-1:1.0/ttyNRU0");
         Put("class/tty/tty0/dev", "4:0\n");
         Put("class/tty/console/active", active + "\n");
     }
@@ -62,25 +64,25 @@ using SysfsDiscovery = Fixture;
 
 TEST_F(SysfsDiscovery, ListsDevicesButNotTheConsoleOrUnknownUarts)
 {
-    BuildSys("tty0 ttyS0");
-    EXPECT_EQ(ListSysfsPorts(root), (std::vector<std::string>{"/dev/ttyUSB0"}));
+    BuildSys("tty0 ttyNRS0");
+    EXPECT_EQ(ListSysfsPorts(root), (std::vector<std::string>{"/dev/ttyNRU0"}));
     Put("class/tty/console/active", "tty0\n");
-    EXPECT_EQ(ListSysfsPorts(root), (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0"}));
+    EXPECT_EQ(ListSysfsPorts(root), (std::vector<std::string>{"/dev/ttyNRS0", "/dev/ttyNRU0"}));
     EXPECT_TRUE(ListSysfsPorts(root + "/nowhere").empty());
 }
 
 TEST_F(SysfsDiscovery, InfoAndLatencyTimer)
 {
-    BuildSys("ttyS0");
+    BuildSys("ttyNRS0");
     const APortsInfo info = ListSysfsPortsInfo(root);
     ASSERT_EQ(info.size(), 3u);
-    const TPortInfo usb = FindPort(info, "/dev/ttyUSB0");
+    const TPortInfo usb = FindPort(info, "/dev/ttyNRU0");
     EXPECT_EQ(usb.portType, 1);
     EXPECT_EQ(usb.portNumber, 0);
     EXPECT_EQ(usb.FN, "FT232R USB UART");
     EXPECT_EQ(usb.SV, "ftdi_sio");
     EXPECT_EQ(SysfsLatencyTimer(usb), 16u);
-    const TPortInfo s1 = FindPort(info, "/dev/ttyS1");
+    const TPortInfo s1 = FindPort(info, "/dev/ttyNRS1");
     EXPECT_EQ(s1.portNumber, 1);
     try {
         SysfsLatencyTimer(s1);

@@ -24,7 +24,7 @@ TEST(PortNames, NormalisesNamesAndNumbers)
         const char* out;
     } cases[] = {{"com3", "COM3"},           {"3", "COM3"},         {"COM9", "COM9"},
                  {"COM10", "\\\\.\\COM10"},  {"COM12", "\\\\.\\COM12"}, {"\\\\.\\COM12", "\\\\.\\COM12"},
-                 {"COM03", "COM3"},          {"xCOM5", "COM5"},     {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                 {"COM03", "COM3"},          {"xCOM5", "COM5"},     {"/dev/ttyNRU0", "/dev/ttyNRU0"},
                  {"/dev/pts/7", "/dev/pts/7"}};
     for (const auto& c : cases)
         EXPECT_EQ(TBasicComPortCtrl::CheckPortName(c.in), c.out) << c.in;
