@@ -7,9 +7,9 @@
 
 #include "package/validate.h"
 #include "timing/timing.h"
-#include "tools/child/child_process.h"
-#include "tools/firmware.h"
-#include "tools/memory_map.h"
+#include "dev/child/child_process.h"
+#include "cli/firmware.h"
+#include "cli/memory_map.h"
 
 #include <QGuiApplication>
 

@@ -4,7 +4,7 @@
 
 #include "app/qt/qt_dispatcher.h"
 #include "app/qt/qt_main_window.h"
-#include "app/texts/texts.h"
+#include "base/texts.h"
 #include "app/window/window.h"
 #include "timing/timing.h"
 

@@ -1,9 +1,9 @@
 // Frame building, reply completeness and identity decoding of the bootloader protocol.
 #include "bootloader/devid.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/format.h"
+#include "base/texts.h"
 
 #include <ctime>
 

@@ -1,9 +1,9 @@
 // The search worker and the programming worker: one pass each, reports to the window, port closed on every path.
 #include "bootloader/workers.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/format.h"
+#include "base/texts.h"
 #include "bootloader/link.h"
 #include "timing/timing.h"
 #include "workers/main_thread.h"

@@ -42,7 +42,7 @@ endfunction()
 nerid_stage_headers(CLI11 CLI11::CLI11 CLI /usr/share/cmake/CLI11)
 nerid_stage_headers(nlohmann_json nlohmann_json::nlohmann_json nlohmann /usr/share/cmake/nlohmann_json)
 
-# nerid_wine_com_port(TARGET COMn [peer command...]): TARGET runs (and is listed) through tools/wine/with_com_port.py,
+# nerid_wine_com_port(TARGET COMn [peer command...]): TARGET runs (and is listed) through dev/wine/with_com_port.py,
 # which connects the pool port COMn to a fresh pseudo-terminal with the native peer command on the other end.
 function(nerid_wine_com_port TARGET PORT)
   find_program(NERID_PYTHON3 python3 REQUIRED)
@@ -52,6 +52,6 @@ function(nerid_wine_com_port TARGET PORT)
   endif()
   set_property(TARGET ${TARGET} PROPERTY CROSSCOMPILING_EMULATOR
                env WINEPREFIX=${NERID_WINEPREFIX} WINEDEBUG=-all
-               ${NERID_PYTHON3} ${PROJECT_SOURCE_DIR}/tools/wine/with_com_port.py ${PORT} ${peer}
-               -- ${PROJECT_SOURCE_DIR}/tools/wine/wine-exec)
+               ${NERID_PYTHON3} ${PROJECT_SOURCE_DIR}/dev/wine/with_com_port.py ${PORT} ${peer}
+               -- ${PROJECT_SOURCE_DIR}/dev/wine/wine-exec)
 endfunction()

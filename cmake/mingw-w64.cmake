@@ -18,11 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# ctest and gtest_discover_tests start every .exe through wine (tools/wine/wine-exec), in the build's own prefix and
-# without wine's chatter. tools/wine/wine-harness.sh start prepares that prefix and keeps its wineserver running.
+# ctest and gtest_discover_tests start every .exe through wine (dev/wine/wine-exec), in the build's own prefix and
+# without wine's chatter. dev/wine/wine-harness.sh start prepares that prefix and keeps its wineserver running.
 find_program(NERID_WINE wine)
 if(NERID_WINE)
   set(NERID_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "wine prefix the cross-built tests run in")
   set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${NERID_WINEPREFIX} WINEDEBUG=-all
-      ${CMAKE_CURRENT_LIST_DIR}/../tools/wine/wine-exec)
+      ${CMAKE_CURRENT_LIST_DIR}/../dev/wine/wine-exec)
 endif()

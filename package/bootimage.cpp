@@ -1,8 +1,8 @@
 // Bootloader image view: header, checksum, flash and EEPROM lines.
 #include "package/bootimage.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
+#include "base/error.h"
+#include "base/format.h"
 
 std::string TZorelBootLoaderDataLine::ToString() const { return Format("%.4X:", A) + BytesToText(D, "", true); }
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/hex.h"
 
 namespace {

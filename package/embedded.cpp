@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "app/texts/error.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/texts.h"
 
 bool ReadEmbeddedPackage(ABytes& P) { return ReadEmbeddedPackage(OwnExecutableFile(), P); }
 

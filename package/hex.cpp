@@ -1,7 +1,7 @@
 // Intel HEX digit routines and record conversions.
 #include "package/hex.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 std::uint8_t HexNibble(char c, bool Low)
 {

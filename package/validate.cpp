@@ -1,7 +1,7 @@
 // The updater's package checks.
 #include "package/validate.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 TZorelBootLoaderInfo CheckPackageStart(const TZorelBootLoaderHexDataFile& FH)
 {

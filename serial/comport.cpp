@@ -1,9 +1,10 @@
 // Portable members of the port classes: name rules, port lookups, the controller's wrappers, the exchange engine
 // and the diagnostics. The platform members are in serial/<platform>/.
 #include "serial/comport.h"
+#include "serial/exchange_log.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
+#include "base/error.h"
+#include "base/format.h"
 #include "timing/timing.h"
 
 #include <algorithm>
@@ -311,6 +312,16 @@ void TCustomComPortCtrl::CheckRecivedData(const ABytes&, const ABytes& Recive, b
 }
 
 // ---- the exchange engine ------------------------------------------------------------------------------------------
+
+void TCustomComPortCtrl::AppendSessionLog(const ABytes& Send, const ABytes& Recive, std::uint32_t WaitRecive,
+                                          std::uint32_t Dubls, const std::string& ErrorText)
+{
+    if (!FLog)
+        return;
+    if (!FLogStr.empty())
+        FLogStr = "\r\n" + FLogStr;
+    WriteLog(PortName(), SessionLogEntry(Send, Recive, WaitRecive, Dubls, ErrorText, FLogStr), true);
+}
 
 void TCustomComPortCtrl::Trace(const TSessionParams& P, const char* fmt, ...)
 {

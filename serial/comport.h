@@ -5,7 +5,7 @@
 // Failures are Exception with the exact texts of the port layer (Russian descriptions, UTF-8).
 #pragma once
 
-#include "app/texts/format.h"
+#include "base/format.h"
 #include "package/bytes.h"
 #include "serial/records.h"
 

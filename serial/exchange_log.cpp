@@ -1,9 +1,8 @@
-// The exchange log file and the controller's log entry.
+// The exchange log: its file, its folder and the text of one exchange's entry.
 #include "serial/exchange_log.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
-#include "serial/comport.h"
+#include "base/error.h"
+#include "base/format.h"
 
 #include <cstdio>
 #include <memory>
@@ -53,15 +52,10 @@ void WriteLog(const std::string& pPortName, const std::string& pText, bool pTime
     WriteLogLine(file, pText, pTimeStamp);
 }
 
-void TCustomComPortCtrl::AppendSessionLog(const ABytes& Send, const ABytes& Recive, std::uint32_t WaitRecive,
-                                          std::uint32_t Dubls, const std::string& ErrorText)
+std::string SessionLogEntry(const ABytes& pSend, const ABytes& pRecive, std::uint32_t pWaitReciveUs,
+                            std::uint32_t pDubls, const std::string& pErrorText, const std::string& pTrace)
 {
-    if (!FLog)
-        return;
-    if (!FLogStr.empty())
-        FLogStr = "\r\n" + FLogStr;
-    const std::string entry =
-        Format(">> %s << %s [%u-%1.2f: %s]%s", BytesToText(Send, " ", true).c_str(), BytesToText(Recive, " ", true).c_str(),
-               Dubls, WaitRecive / 1000.0, ErrorText.c_str(), FLogStr.c_str());
-    WriteLog(PortName(), entry, true);
+    return Format(">> %s << %s [%u-%1.2f: %s]%s", BytesToText(pSend, " ", true).c_str(),
+                  BytesToText(pRecive, " ", true).c_str(), pDubls, pWaitReciveUs / 1000.0, pErrorText.c_str(),
+                  pTrace.c_str());
 }

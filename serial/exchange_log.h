@@ -3,6 +3,9 @@
 // not write the same file (each port has its own file, and a port opens exclusively).
 #pragma once
 
+#include "package/bytes.h"
+
+#include <cstdint>
 #include <string>
 
 // Appends pText and a CR LF line end to pFileName (created when missing), prefixed with "HH:MM:SS.mmm: " local time
@@ -12,6 +15,10 @@ void WriteLogLine(const std::string& pFileName, const std::string& pText, bool p
 void WriteLog(const std::string& pPortName, const std::string& pText, bool pTimeStamp);
 // The folder of the running executable + "Log".
 std::string LogFolder();
+// One exchange's entry: ">> sent << received [repeats-wait ms: error]" followed by pTrace as it is (the caller's
+// trace lines, each behind a CR LF). pWaitReciveUs is the exchange's duration in microseconds.
+std::string SessionLogEntry(const ABytes& pSend, const ABytes& pRecive, std::uint32_t pWaitReciveUs,
+                            std::uint32_t pDubls, const std::string& pErrorText, const std::string& pTrace);
 // The part of a log file name a port gives: COM3 for COM3 and \\.\COM3; a device path without "/dev/", with each
 // remaining '/' as '_' (/dev/ttyUSB0 -> ttyUSB0, /dev/pts/4 -> pts_4).
 std::string LogFileStem(const std::string& pPortName);

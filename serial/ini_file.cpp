@@ -1,7 +1,7 @@
 // The project's own INI reader/writer (see ini_file.h).
 #include "serial/ini_file.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <cctype>

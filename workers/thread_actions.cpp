@@ -1,7 +1,7 @@
 // The worker's action queue: insertion with a delay on the shared performance counter, due-time taking, clearing by code.
 #include "workers/thread_actions.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "timing/timing.h"
 #include "workers/thread_ctrl_texts.h"
 

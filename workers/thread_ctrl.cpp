@@ -1,7 +1,7 @@
 // The controlled worker thread: run skeleton, failure texts, the synchronous report and the self-freeing thread.
 #include "workers/thread_ctrl.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "workers/main_thread.h"
 
 #include <exception>

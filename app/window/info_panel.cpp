@@ -1,7 +1,7 @@
 // Device rows: building a row from a device state and showing a programming result on it.
 #include "app/window/info_panel.h"
 
-#include "app/texts/texts.h"
+#include "base/texts.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The updater window's behaviour: start-up, search passes, device rows and the programming run.
 #include "app/window/window.h"
 
-#include "app/texts/cp1251.h"
-#include "app/texts/error.h"
-#include "app/texts/format.h"
-#include "app/texts/texts.h"
+#include "base/cp1251.h"
+#include "base/error.h"
+#include "base/format.h"
+#include "base/texts.h"
 #include "package/embedded.h"
 #include "package/validate.h"
 #include "serial/comport.h"

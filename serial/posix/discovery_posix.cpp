@@ -2,7 +2,7 @@
 #include "serial/posix/sysfs_ports.h"
 #include "serial/virtual_ports.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <cctype>

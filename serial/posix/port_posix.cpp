@@ -3,8 +3,8 @@
 // applied by Read/Write themselves (the node is opened non-blocking with VMIN = VTIME = 0).
 #include "serial/comport.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
+#include "base/error.h"
+#include "base/format.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

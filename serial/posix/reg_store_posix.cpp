@@ -2,7 +2,7 @@
 // "values.txt" in it, one "name=dword:<decimal>" (or another type tag) per line. Names match without regard to case.
 #include "serial/reg_store.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 #include <cerrno>
 #include <cstdio>

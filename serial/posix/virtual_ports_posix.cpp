@@ -1,7 +1,7 @@
 // The per-user virtual-port folder of a device simulator (see serial/virtual_ports.h).
 #include "serial/virtual_ports.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "serial/comport.h"
 
 #include <cerrno>

@@ -4,8 +4,8 @@
 
 #include "serial/comport.h"
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
+#include "base/error.h"
+#include "base/format.h"
 
 #include <cstring>
 #include <type_traits>

@@ -3,7 +3,7 @@
 
 #include "serial/reg_store.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 namespace {
 

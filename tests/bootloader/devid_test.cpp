@@ -1,7 +1,7 @@
 // Frame bytes, reply completeness and identity decoding of the bootloader protocol.
 #include "bootloader/devid.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 #include "bootloader/link.h"
 #include "bootloader/workers.h"
 
-#include "app/texts/error.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/texts.h"
 #include "timing/timing.h"
-#include "tools/sim/sim_runner.h"
+#include "sim/sim_runner.h"
 #include "workers/pumped_dispatcher.h"
 
 #include <gtest/gtest.h>

@@ -18,15 +18,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/texts/format.h"
+#include "base/format.h"
 #include "package/validate.h"
 #include "serial/comport.h"
 #include "serial/virtual_ports.h"
 #include "tests/package/test_files.h"
 #include "timing/timing.h"
-#include "tools/child/child_process.h"
-#include "tools/firmware.h"
-#include "tools/memory_map.h"
+#include "dev/child/child_process.h"
+#include "cli/firmware.h"
+#include "cli/memory_map.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
@@ -58,7 +58,7 @@ protected:
         TempDirTest::SetUp();
         const char* b = std::getenv("NERID_BUILD_DIR");
         ASSERT_NE(b, nullptr) << "NERID_BUILD_DIR is not set";
-        Tools = fs::path(b) / "tools";
+        Tools = fs::path(b) / "bin";
         ASSERT_TRUE(fs::exists(Tools / "nerid"));
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         OldRuntime = old ? std::optional<std::string>(old) : std::nullopt;

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
 

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/datafile.h"
 #include "package/hex.h"
 

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "bootloader/devid.h"
 
 namespace {

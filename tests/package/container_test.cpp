@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "app/texts/error.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/texts.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
 #include "tests/failure_text.h"

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/datafile.h"
 #include "package/hex.h"
 #include "tests/failure_text.h"

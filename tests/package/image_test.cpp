@@ -1,7 +1,7 @@
 // Bootloader image view (header, checksum, flash and EEPROM lines) and the updater's package checks.
 #include <gtest/gtest.h>
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
 #include "tests/failure_text.h"

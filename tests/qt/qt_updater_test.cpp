@@ -2,10 +2,10 @@
 // each row ends green or red as its device did. Also screenshots of each state, in Russian and English.
 #include "app/qt/qt_dispatcher.h"
 #include "app/qt/qt_main_window.h"
-#include "app/texts/texts.h"
+#include "base/texts.h"
 #include "app/window/window.h"
-#include "tools/sample.h"
-#include "tools/sim/sim_runner.h"
+#include "cli/sample.h"
+#include "sim/sim_runner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Port diagnostics: registration by number or path, port state 0/1/2, driver properties and default config.
 #include "serial/comport.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 

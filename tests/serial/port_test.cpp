@@ -1,7 +1,7 @@
 // Port primitives on real pseudo-terminals: names, failure texts, line setup, a device that goes away.
 #include "serial/comport.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 

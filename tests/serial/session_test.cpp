@@ -2,7 +2,7 @@
 #include "serial/comport.h"
 #include "serial/exchange_log.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/failure_text.h"
 #include "tests/serial/pty_peer.h"
 #include "tests/serial/test_ctrl.h"

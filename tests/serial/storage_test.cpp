@@ -2,7 +2,7 @@
 #include "serial/ini_file.h"
 #include "serial/records.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/serial/setup_fixtures.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The simulated bootloader: its answers decode with the host's protocol code, memory and faults behave.
-#include "tools/sim/sim_device.h"
+#include "sim/sim_device.h"
 
 #include "bootloader/devid.h"
 

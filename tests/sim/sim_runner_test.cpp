@@ -1,5 +1,5 @@
 // The simulator on real pseudo-terminals: a host opens the device's port, asks and gets answers at line rate.
-#include "tools/sim/sim_runner.h"
+#include "sim/sim_runner.h"
 
 #include "bootloader/devid.h"
 #include "timing/timing.h"

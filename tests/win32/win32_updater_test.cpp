@@ -2,14 +2,14 @@
 // executable without a package, and updaters packed by nerid.exe that find a simulated device on COM5, list it,
 // program it when Next is clicked and end "Completed successfully", with the device holding the package.
 // Screenshots of each state go to the build folder's screens/.
-#include "app/texts/format.h"
-#include "app/texts/texts.h"
+#include "base/format.h"
+#include "base/texts.h"
 #include "app/win32/win32_ids.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
 #include "tests/win32/window_driver.h"
-#include "tools/memory_map.h"
-#include "tools/sample.h"
+#include "cli/memory_map.h"
+#include "cli/sample.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 // Device rows: what New and SetC show for each state, and when the click handler runs.
 #include "app/window/info_panel.h"
 
-#include "app/texts/texts.h"
+#include "base/texts.h"
 #include "tests/window/fake_controls.h"
 
 #include <gtest/gtest.h>

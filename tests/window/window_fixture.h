@@ -1,14 +1,14 @@
 // A window under test: recording controls, a pumped main loop, the sample package and simulated devices on ptys.
 #pragma once
 
-#include "app/texts/error.h"
-#include "app/texts/format.h"
-#include "app/texts/texts.h"
+#include "base/error.h"
+#include "base/format.h"
+#include "base/texts.h"
 #include "app/window/window.h"
 #include "package/validate.h"
 #include "tests/window/fake_controls.h"
-#include "tools/sample.h"
-#include "tools/sim/sim_runner.h"
+#include "cli/sample.h"
+#include "sim/sim_runner.h"
 #include "workers/main_thread.h"
 #include "workers/pumped_dispatcher.h"
 

@@ -1,7 +1,7 @@
 // The updater window's behaviour through recording controls, with real workers and simulated devices on ptys.
 #include "tests/window/window_fixture.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "package/bootimage.h"
 
 #include <filesystem>

@@ -1,11 +1,11 @@
 // The bootloader link on a COM port mapped under wine, with the native `nerid sim` on the far end (through
-// tools/wine/sim_bridge.py): identity, a flash line, an EEPROM line and the reset reach the device, and the
+// dev/wine/sim_bridge.py): identity, a flash line, an EEPROM line and the reset reach the device, and the
 // device's dump holds what was written.
 #include "tests/serial/win32/wine_check.h"
 
 #include "bootloader/link.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/wine/sim_dump.h"
 #include "timing/timing.h"
 
@@ -19,7 +19,7 @@ protected:
     {
         port = MappedComPort();
         if (port.empty())
-            GTEST_SKIP() << "needs a COM port connected by tools/wine/with_com_port.py to nerid sim";
+            GTEST_SKIP() << "needs a COM port connected by dev/wine/with_com_port.py to nerid sim";
         ASSERT_TRUE(WaitForFile(NERID_SIM_READY, 10000)) << "the simulator bridge did not start";
         link.Open(port);
         TCPCSetup s;

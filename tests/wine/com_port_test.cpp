@@ -1,5 +1,5 @@
 // The wine harness's COM ports: a pool port reaches the pseudo-terminal behind it in both directions, the registry
-// lists it, and an unmapped port is not found. Started by tools/wine/with_com_port.py, whose peer inverts every byte.
+// lists it, and an unmapped port is not found. Started by dev/wine/with_com_port.py, whose peer inverts every byte.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -25,7 +25,7 @@ protected:
     {
         port_ = MappedPort();
         if (port_.empty())
-            GTEST_SKIP() << "needs a COM port connected by tools/wine/with_com_port.py";
+            GTEST_SKIP() << "needs a COM port connected by dev/wine/with_com_port.py";
     }
     std::string port_;
 };

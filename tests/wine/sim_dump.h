@@ -3,7 +3,7 @@
 #pragma once
 
 #include "timing/timing.h"
-#include "tools/memory_map.h"
+#include "cli/memory_map.h"
 
 #include <windows.h>
 

@@ -1,15 +1,15 @@
 // nerid.exe on a COM port mapped under wine, with the native `nerid sim` on the far end (through
-// tools/wine/sim_bridge.py): the search finds the simulated device, and flash programs it so that the device's
+// dev/wine/sim_bridge.py): the search finds the simulated device, and flash programs it so that the device's
 // memory equals the package's lines.
 #include "tests/serial/win32/wine_check.h"
 
 #include "package/bootimage.h"
 #include "package/validate.h"
 #include "tests/package/test_files.h"
-#include "tests/tools/process.h"
+#include "tests/cli/process.h"
 #include "tests/wine/sim_dump.h"
 #include "timing/timing.h"
-#include "tools/firmware.h"
+#include "cli/firmware.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -25,7 +25,7 @@ protected:
         TempDirTest::SetUp();
         port = MappedComPort();
         if (port.empty())
-            GTEST_SKIP() << "needs a COM port connected by tools/wine/with_com_port.py to nerid sim";
+            GTEST_SKIP() << "needs a COM port connected by dev/wine/with_com_port.py to nerid sim";
         ASSERT_TRUE(WaitForFile(NERID_SIM_READY, 10000)) << "the simulator bridge did not start";
         tools = ToolsFolder();
     }

@@ -2,7 +2,7 @@
 // The log outlives the worker, which deletes itself; its destructor counts itself out in the log.
 #pragma once
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "workers/pumped_dispatcher.h"
 #include "workers/thread_ctrl.h"
 

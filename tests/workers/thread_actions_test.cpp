@@ -1,7 +1,7 @@
 // The action queue: insertion indices, due times on the counter, insertion order among due actions, both Clear forms.
 #include "workers/thread_actions.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "timing/timing.h"
 
 #include <gtest/gtest.h>

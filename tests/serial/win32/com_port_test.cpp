@@ -7,7 +7,7 @@
 #include "serial/comport.h"
 #include "serial/exchange_log.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "timing/timing.h"
 
 #include <algorithm>
@@ -37,7 +37,7 @@ protected:
     {
         port = MappedComPort();
         if (port.empty())
-            GTEST_SKIP() << "needs a COM port connected by tools/wine/with_com_port.py";
+            GTEST_SKIP() << "needs a COM port connected by dev/wine/with_com_port.py";
         ctrl.Open(port);
         TCPCSetup s;
         s.Default(19200, 1);

@@ -6,7 +6,7 @@
 
 #include "serial/comport.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <functional>

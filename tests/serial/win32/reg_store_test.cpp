@@ -4,7 +4,7 @@
 #include "serial/records.h"
 #include "serial/reg_store.h"
 
-#include "app/texts/error.h"
+#include "base/error.h"
 #include "tests/serial/setup_fixtures.h"
 
 #include <gtest/gtest.h>

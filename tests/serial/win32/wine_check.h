@@ -13,7 +13,7 @@ inline bool UnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// The COM port tools/wine/with_com_port.py connected for this program, or "".
+// The COM port dev/wine/with_com_port.py connected for this program, or "".
 inline std::string MappedComPort()
 {
     const char* p = std::getenv("NERID_TEST_COM_PORT");

@@ -1,0 +1,222 @@
+// nerid flash: checks a package, finds the devices, classifies them as the window does and programs those chosen,
+// all at once with the window's programming workers; one overall progress bar on a terminal, a result per device.
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+#include "base/error.h"
+#include "base/format.h"
+#include "base/texts.h"
+#include "bootloader/workers.h"
+#include "package/validate.h"
+#include "timing/timing.h"
+#include "cli/firmware.h"
+#include "cli/headless.h"
+
+namespace {
+
+// After the first Ctrl-C the workers finish the line under way and stop; this bounds the wait for their last
+// report (a dead line's three attempts, each a frame and one re-send, take about 10.5 s at the updater's timing).
+constexpr double kStopWaitMs = 20000;
+
+struct TFlashOptions {
+    std::string package;
+    std::vector<std::string> ports;
+    bool all = false, force = false, json = false;
+};
+
+struct TRow {
+    std::string Port;
+    TZorelBootLoaderDevID Before;
+    std::int32_t State = 0;     // -1 not supported, 0 not required, 1 needed
+    bool Chosen = false;        // set out to program it
+    bool Started = false;       // its worker reported code 0
+    bool Finished = false;      // its worker reported code 2 or 3
+    bool Programmed = false;
+    std::string Error;
+    double StartMs = 0, EndMs = 0;
+    std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
+};
+
+const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
+
+const char* ResultText(const TRow& r)
+{
+    return !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
+}
+
+// The window's bar: the mean of the workers' percentages times ten, 0..1000.
+std::uint32_t BarPosition(const std::vector<TRow>& rows, std::uint32_t workers)
+{
+    std::uint32_t sum = 0;
+    for (const TRow& r : rows)
+        sum += r.Percent;
+    return workers ? sum * 10u / workers : 0;
+}
+
+void DrawBar(std::uint32_t pos)
+{
+    constexpr int kWidth = 40;
+    const int full = static_cast<int>(pos * kWidth / 1000);
+    std::printf("\r[%s%s] %5.1f%%", std::string(static_cast<std::size_t>(full), '#').c_str(),
+                std::string(static_cast<std::size_t>(kWidth - full), '-').c_str(), pos / 10.0);
+    std::fflush(stdout);
+}
+
+void PrintResults(const std::vector<TRow>& rows, bool json)
+{
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const TRow& r : rows)
+            list.push_back({{"port", r.Port},
+                            {"state", StateText(r.State)},
+                            {"result", ResultText(r)},
+                            {"error", r.Error},
+                            {"id", r.Before.dID},
+                            {"version_before", VersionText(r.Before.dVerProg)},
+                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
+        std::cout << list.dump(2) << "\n";
+        return;
+    }
+    for (const TRow& r : rows) {
+        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r.State) << ", ID "
+                  << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
+                  << VersionText(r.Before.dVerProg);
+        if (r.Finished)
+            std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
+        std::cout << ")";
+        if (!r.Error.empty())
+            std::cout << ": " << r.Error;
+        std::cout << "\n";
+    }
+}
+
+void RunFlash(const TFlashOptions& o)
+{
+    Lang = 1;
+    // The package first: refused exactly as the updater would refuse it, before any port is touched.
+    const ABytes container = FirmwareContainer(o.package);
+    TZorelBootLoaderHexDataFile FH;
+    const TPackageContents pkg = CheckPackage(FH, container);
+    const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
+    const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
+
+    InstallInterruptHandler();
+    std::vector<TRow> rows;
+    for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
+        if (!s.Ok)
+            continue;
+        TRow r;
+        r.Port = s.Port;
+        r.Before = s.DevID;
+        r.State = ClassifyDevice(s.DevID, pkg.B);
+        r.Chosen = r.State == 1 || (r.State == 0 && o.all) || (r.State < 0 && o.force);
+        rows.push_back(std::move(r));
+    }
+    if (rows.empty())
+        throw Exception("no device found");
+    if (Interrupts() > 0) {
+        for (TRow& r : rows)
+            if (r.Chosen)
+                r.Error = "interrupted";
+        PrintResults(rows, o.json);
+        throw TExitCode{130};
+    }
+
+    const bool bar = !o.json && isatty(STDOUT_FILENO);
+    std::uint32_t workers = 0, left = 0, shown = 0xFFFFFFFF;
+    auto handler = [&](TCustomThreadCtrl* sender, std::uint32_t wParam, std::uint32_t lParam, std::uint32_t& res) {
+        res = 0;
+        const std::size_t index = wParam >> 16;
+        const std::uint16_t code = wParam & 0xFFFF;
+        if (index >= rows.size() || rows[index].Finished)
+            return;
+        TRow& r = rows[index];
+        auto* w = static_cast<TZorelProgBootLoaderThreadCtrl*>(sender);
+        if (Interrupts() > 0)
+            w->ThreadEnd(); // the line under way ends; the worker then fails without a reset
+        if (code == kProgStarted) {
+            r.Started = true;
+            r.StartMs = NowMs();
+        } else if (code == kProgProgress) {
+            r.Percent = static_cast<std::uint8_t>(lParam & 0xFF);
+        } else if (code == kProgDone || code == kProgFailed) {
+            r.Finished = true;
+            r.EndMs = NowMs();
+            r.Programmed = code == kProgDone;
+            r.Error = w->Error();
+            --left;
+        }
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].Chosen)
+            continue;
+        auto w = std::make_unique<TZorelProgBootLoaderThreadCtrl>();
+        w->SetSEvent(handler);
+        w->SetParams(static_cast<std::uint16_t>(i), rows[i].Port);
+        w->SetData(FL, EE);
+        std::unique_ptr<TCustomThreadCtrl> base(std::move(w));
+        try {
+            StartWorker(base);
+            ++workers;
+            ++left;
+        } catch (const std::exception& e) {
+            rows[i].Error = e.what();
+        }
+    }
+
+    TPumpedDispatcher& d = ToolDispatcher();
+    double stopDeadline = 0;
+    bool abandoned = false;
+    int seen = 0; // interrupts already acted on
+    while (left > 0) {
+        d.PumpUntil([&] { return left == 0 || Interrupts() != seen || (bar && BarPosition(rows, workers) != shown); },
+                    100);
+        if (bar && BarPosition(rows, workers) != shown)
+            DrawBar(shown = BarPosition(rows, workers));
+        seen = Interrupts();
+        if (seen > 0 && stopDeadline == 0)
+            stopDeadline = NowMs() + kStopWaitMs;
+        // A second Ctrl-C, or workers that do not come back: stop waiting for them.
+        if (seen > 1 || (stopDeadline > 0 && NowMs() > stopDeadline)) {
+            SetApplicationTerminating();
+            abandoned = true;
+            break;
+        }
+    }
+    if (bar)
+        std::printf("\n");
+    for (TRow& r : rows)
+        if (r.Chosen && !r.Finished && r.Error.empty())
+            r.Error = abandoned ? "interrupted" : "not started";
+    PrintResults(rows, o.json);
+    std::cout.flush();
+    if (Interrupts() > 0)
+        throw TExitCode{130};
+    for (const TRow& r : rows)
+        if (r.Chosen && !r.Programmed)
+            throw TExitCode{1};
+}
+
+} // namespace
+
+void AddFlashCommand(CLI::App& app)
+{
+    auto* cmd = app.add_subcommand(
+        "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
+                 "as the updater's window does and programs, all at once, every device that needs the update. Exit "
+                 "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
+                 "device was found or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
+                 "way end, no device is reset after a failure, the results so far are printed).");
+    auto o = std::make_shared<TFlashOptions>();
+    cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
+    cmd->add_option("--port", o->ports, "port to use (repeatable); default: every port discovery lists");
+    cmd->add_flag("--all", o->all, "also program devices whose firmware is not older than the package's");
+    cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
+    cmd->add_flag("--json", o->json,
+                  "print a JSON list, one object per device found: port, state (needed, not required, not "
+                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms");
+    cmd->callback([o] { RunFlash(*o); });
+}

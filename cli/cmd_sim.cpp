@@ -1,0 +1,220 @@
+// nerid sim: simulated device bootloaders on pseudo-terminals, registered as virtual ports until SIGINT/SIGTERM.
+#include "cli/commands.h"
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "base/cp1251.h"
+#include "base/error.h"
+#include "base/format.h"
+#include "serial/virtual_ports.h"
+#include "sim/sim_runner.h"
+
+namespace {
+
+constexpr const char* kFaultHelp =
+    "fault of one device, repeatable: [DEV:]KIND[=ARG], DEV the device number 1..N as printed (omitted: every "
+    "device). KIND: silent (never answers); drop=L[xK] (flash line L, counted from 0, is ignored K times, default "
+    "1, then taken); stop=L (answers nothing more from the line command after L written lines on); hangup=L (closes its line, as if "
+    "unplugged, when the line command after L written lines arrives); short-id (identity reply of 49 bytes); "
+    "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command). "
+    "Example: --fault 2:drop=5x2 --fault 3:hangup=100";
+
+[[noreturn]] void BadFault(const std::string& given, const std::string& why)
+{
+    throw Exception("bad --fault " + given + ": " + why);
+}
+
+int ParseCount(const std::string& given, const std::string& text)
+{
+    std::size_t used = 0;
+    int v = -1;
+    try {
+        v = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size() || v < 0)
+        BadFault(given, "\"" + text + "\" is not a count");
+    return v;
+}
+
+// Applies one --fault to the devices it names.
+void ApplyFault(const std::string& given, int count, std::map<int, SimFaults>& faults)
+{
+    std::string rest = given;
+    int first = 0, last = count - 1;
+    if (const auto colon = rest.find(':'); colon != std::string::npos) {
+        const int dev = ParseCount(given, rest.substr(0, colon));
+        if (dev < 1 || dev > count)
+            BadFault(given, Format("no device %d (devices are 1..%d)", dev, count));
+        first = last = dev - 1;
+        rest = rest.substr(colon + 1);
+    }
+    std::string kind = rest, arg;
+    const auto eq = rest.find('=');
+    if (eq != std::string::npos) {
+        kind = rest.substr(0, eq);
+        arg = rest.substr(eq + 1);
+    }
+    const bool takesArg = kind == "drop" || kind == "stop" || kind == "hangup";
+    if (takesArg == (eq == std::string::npos))
+        BadFault(given, takesArg ? kind + " needs =L" : kind + " takes no value");
+    for (int k = first; k <= last; ++k) {
+        SimFaults& f = faults[k];
+        if (kind == "silent")
+            f.silent = true;
+        else if (kind == "short-id")
+            f.shortIdentity = true;
+        else if (kind == "garbage")
+            f.garbage = true;
+        else if (kind == "wrong-first")
+            f.wrongFirst = true;
+        else if (kind == "stop")
+            f.stopAfter = ParseCount(given, arg);
+        else if (kind == "hangup")
+            f.hangupAfter = ParseCount(given, arg);
+        else if (kind == "drop") {
+            const auto x = arg.find('x');
+            f.dropLine = ParseCount(given, arg.substr(0, x));
+            f.dropTimes = x == std::string::npos ? 1 : ParseCount(given, arg.substr(x + 1));
+        } else
+            BadFault(given, "unknown fault \"" + kind + "\"");
+    }
+}
+
+std::uint16_t ParseVersion(const std::string& text)
+{
+    unsigned major = 0, minor = 0;
+    char rest = 0;
+    if (std::sscanf(text.c_str(), "%x.%x%c", &major, &minor, &rest) != 2 || major > 0xFF || minor > 0xFF)
+        throw Exception("bad --version " + text + " (expected MAJOR.MINOR in hex digits, e.g. 1.04)");
+    return static_cast<std::uint16_t>(major << 8 | minor);
+}
+
+struct TSimOptions {
+    int count = 1;
+    std::string name = "SAMPLE";
+    std::string version = "1.00";
+    unsigned type = 3, variant = 2, revision = 0;
+    std::uint32_t id = 1;
+    std::uint32_t baud = 0;
+    double writeMs = 0;
+    std::vector<std::string> faults;
+    std::string dump;
+};
+
+// Registered links, removed on every way out of the command.
+class TRegistrations {
+public:
+    std::string Add(const std::string& name, const std::string& pts)
+    {
+        const std::string link = RegisterVirtualPort(name, pts);
+        FNames.push_back(name);
+        return link;
+    }
+    void Remove(std::size_t k)
+    {
+        if (k < FNames.size() && !FNames[k].empty()) {
+            UnregisterVirtualPort(FNames[k]);
+            FNames[k].clear();
+        }
+    }
+    ~TRegistrations()
+    {
+        for (std::size_t k = 0; k < FNames.size(); ++k) {
+            try {
+                Remove(k);
+            } catch (const std::exception& e) {
+                std::cerr << e.what() << "\n";
+            }
+        }
+    }
+
+private:
+    std::vector<std::string> FNames;
+};
+
+void RunSim(const TSimOptions& o)
+{
+    SimConfig c;
+    c.count = o.count;
+    c.identity.name = Utf8ToCp1251(o.name);
+    if (c.identity.name.size() > 10)
+        throw Exception("bad --name: at most 10 characters");
+    c.identity.version = ParseVersion(o.version);
+    c.identity.type = static_cast<std::uint16_t>(o.type);
+    c.identity.variant = static_cast<std::uint8_t>(o.variant);
+    c.identity.revision = static_cast<std::uint8_t>(o.revision);
+    c.identity.id = o.id;
+    c.baud = o.baud;
+    c.writeMs = o.writeMs;
+    c.dumpPath = o.dump;
+    for (const std::string& f : o.faults)
+        ApplyFault(f, o.count, c.faults);
+
+    // The device threads must not take the signals: the main thread waits for them below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    SimRunner runner(c);
+    const std::vector<std::string> pts = runner.Open();
+    TRegistrations links;
+    std::vector<std::string> paths;
+    for (std::size_t k = 0; k < pts.size(); ++k)
+        paths.push_back(links.Add(Format("sim%d-%zu", static_cast<int>(getpid()), k + 1), pts[k]));
+    runner.Start();
+    for (const std::string& p : paths)
+        std::cout << p << "\n";
+    std::cout.flush();
+
+    std::vector<bool> gone(pts.size(), false);
+    for (;;) {
+        const timespec tick{0, 100 * 1000 * 1000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+        if (sig > 0)
+            break;
+        runner.DumpIfDue();
+        // A device that hung up is unplugged: its pty number may soon belong to someone else.
+        for (std::size_t k = 0; k < pts.size(); ++k)
+            if (!gone[k] && runner.HungUp(static_cast<int>(k))) {
+                gone[k] = true;
+                links.Remove(k);
+            }
+    }
+    runner.Stop();
+}
+
+} // namespace
+
+void AddSimCommand(CLI::App& app)
+{
+    auto* cmd = app.add_subcommand(
+        "sim", "Simulates device bootloaders on pseudo-terminals: registers each as a virtual port, prints one port "
+               "path per line, answers until SIGINT/SIGTERM, then removes the registrations. Defaults match the "
+               "sample firmware's type, variant and revision at version 1.00, so it needs the update.");
+    auto o = std::make_shared<TSimOptions>();
+    cmd->add_option("--count", o->count, "number of devices")->check(CLI::Range(1, 64));
+    cmd->add_option("--name", o->name, "installed firmware name, UTF-8 (stored in code page 1251, at most 10 characters)");
+    cmd->add_option("--version", o->version, "installed firmware version MAJOR.MINOR in hex digits (e.g. 1.04)");
+    cmd->add_option("--type", o->type, "installed firmware device type")->check(CLI::Range(0, 0xFFFF));
+    cmd->add_option("--variant", o->variant, "installed firmware variant")->check(CLI::Range(0, 255));
+    cmd->add_option("--revision", o->revision, "installed firmware board modification")->check(CLI::Range(0, 255));
+    cmd->add_option("--id", o->id, "identification number of device 1; device k has ID + k - 1");
+    cmd->add_option("--baud", o->baud, "pace both directions at this line rate (10 bits a byte); 0: answer at once");
+    cmd->add_option("--write-ms", o->writeMs, "device write time per flash or EEPROM line, milliseconds")
+        ->check(CLI::Range(0.0, 10000.0));
+    cmd->add_option("--fault", o->faults, kFaultHelp);
+    cmd->add_option("--dump", o->dump,
+                    "JSON file with each device's identity, the frames received and the memory programmed; "
+                    "rewritten within 0.1 s of a reset or hang-up, and at exit");
+    cmd->callback([o] { RunSim(*o); });
+}

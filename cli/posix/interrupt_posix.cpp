@@ -1,0 +1,43 @@
+// Ctrl-C for the tool on POSIX: SIGINT and SIGTERM are counted by the main thread; worker threads never take them.
+#include "cli/headless.h"
+
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+
+namespace {
+
+std::atomic<int> gInterrupts{0};
+
+extern "C" void OnInterrupt(int) { gInterrupts.fetch_add(1); }
+
+} // namespace
+
+void InstallInterruptHandler()
+{
+    struct sigaction sa{};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int Interrupts() { return gInterrupts.load(); }
+
+void StartWorker(std::unique_ptr<TCustomThreadCtrl>& w)
+{
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &block, &old); // the new thread inherits this mask
+    try {
+        w->ThreadBegin();
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    w.release();
+}

@@ -1,4 +1,0 @@
-// The subcommands only POSIX builds have: the device simulator needs pseudo-terminals.
-#include "tools/commands.h"
-
-void AddPlatformCommands(CLI::App& app) { AddSimCommand(app); }
