@@ -54,6 +54,19 @@ std::string LangText(std::int32_t Id)
     }
 }
 
+std::string NoAccessText(const std::string& Port, const std::string& Group)
+{
+    switch (Lang) {
+    case 0:
+        return "Нет доступа к " + Port + ": добавьте пользователя в группу \"" + Group +
+               "\" и войдите в систему заново.";
+    case 1:
+        return "No access to " + Port + ": add your user to the group \"" + Group + "\", then log in again.";
+    default:
+        return {};
+    }
+}
+
 std::int32_t ChooseLang(const std::string& Name)
 {
     int latin = 0;

@@ -11,6 +11,10 @@ extern std::int32_t Lang;
 // UI text Id in the current language; empty for an Id outside 1..18 or an unknown Lang.
 std::string LangText(std::int32_t Id);
 
+// The line for a port this user may not open (Linux: the device node's group is not one of the user's), in the current
+// language: what is wrong and what to do. Empty for an unknown Lang.
+std::string NoAccessText(const std::string& Port, const std::string& Group);
+
 // 1 (English) when the raw 8-bit name has at least as many Latin letters as cp1251 Cyrillic letters, else 0 (Russian).
 std::int32_t ChooseLang(const std::string& Name);
 

@@ -2,38 +2,22 @@
 // paint, rows, scroll bar, progress, memory) and a press of Next once the devices are listed.
 #include "bench/bench.h"
 
-#include "app/qt/qt_dispatcher.h"
-#include "app/qt/qt_main_window.h"
+#include "app/gtk/gtk_dispatcher.h"
+#include "app/gtk/gtk_main_window.h"
 #include "base/texts.h"
 #include "app/window/window.h"
 #include "timing/timing.h"
 
-#include <QApplication>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTimer>
+#include <gtk/gtk.h>
 
 #include <sys/resource.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 namespace {
-
-// Notes the first paint of the window: the moment the user first sees it.
-class TFirstPaint : public QObject {
-public:
-    double ShownMs = 0;
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint && ShownMs == 0)
-            ShownMs = NowMs();
-        return QObject::eventFilter(o, e);
-    }
-};
 
 double CpuMs()
 {
@@ -69,60 +53,70 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
                 ports.push_back(p);
     }
 
-    QApplication app(argc, argv);
-    TQtDispatcher dispatcher;
-    TQtMainWindow w;
+    gtk_init(&argc, &argv);
+    TGtkDispatcher dispatcher;
+    TGtkMainWindow w;
     TWindowServices s; // the package from this executable's tail, the 300 ms wait: as shipped
     s.listPorts = [ports] { return ports; };
     TfrmNeridProgrammer form(w.Controls(), s);
     const double createStart = NowMs();
     form.FormCreate();
     const double createEnd = NowMs();
-    w.SetOnClose([&form] { form.FormClose(); });
-    TFirstPaint paint;
-    w.installEventFilter(&paint);
-    w.show();
+    w.SetOnClose([&form] {
+        form.FormClose();
+        gtk_main_quit();
+    });
+    // The first paint of the window: the moment the user first sees it.
+    double shownMs = 0;
+    g_signal_connect(w.Widget(), "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer shown) {
+        double& ms = *static_cast<double*>(shown);
+        if (ms == 0)
+            ms = NowMs();
+        return FALSE;
+    }), &shownMs);
+    w.Show();
 
     nlohmann::ordered_json r;
     r["mode"] = mode;
     r["devices"] = ports.size();
     r["status"] = "timeout";
-    auto* next = w.findChild<QPushButton*>(QStringLiteral("btnProg"));
+    IButton* next = w.Controls().btnProg;
     double listedMs = 0, clickMs = 0, fullMs = 0, cpuAtClick = 0;
     int maxBar = 0;
     bool scrollBar = false, shotTaken = false;
     long rssListed = 0;
     const double deadline = NowMs() + 120000;
 
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
+    std::function<void()> tick = [&] {
         const double now = NowMs();
-        if (paint.ShownMs == 0)
+        if (shownMs == 0)
             return;
         if (now > deadline) {
-            w.close();
+            w.Close();
             return;
         }
         if (mode == "idle") {
-            if (now - paint.ShownMs > 3000) {
+            if (now - shownMs > 3000) {
                 r["status"] = "ok";
-                w.close();
+                w.Close();
             }
             return;
         }
         if (clickMs == 0) {
-            if (listedMs == 0 && form.AIP.size() == ports.size() && next && next->isEnabled())
+            if (listedMs == 0 && form.AIP.size() == ports.size() && next && next->Enabled())
                 listedMs = now;
             // The last row's layout is a posted request: the scroll bar and the rows' places are only right once
             // the event loop has run it, so the look is taken a few ticks after the rows are all there.
             if (listedMs > 0 && now - listedMs >= 50) {
                 rssListed = ProcStatusKb("VmHWM");
-                const QScrollBar* bar = w.RowList().verticalScrollBar();
-                scrollBar = bar->isVisible() && bar->maximum() > 0;
-                SaveScreenshot(w, QString::fromStdString(shotDir + "/window_64_listed.png"));
+                GtkScrolledWindow* list = GTK_SCROLLED_WINDOW(w.RowList().Widget());
+                GtkAdjustment* range = gtk_scrolled_window_get_vadjustment(list);
+                scrollBar = gtk_widget_get_visible(gtk_scrolled_window_get_vscrollbar(list)) &&
+                            gtk_adjustment_get_upper(range) > gtk_adjustment_get_page_size(range);
+                SaveScreenshot(w, shotDir + "/window_64_listed.png");
                 cpuAtClick = CpuMs();
                 clickMs = NowMs();
-                next->click();
+                gtk_button_clicked(GTK_BUTTON(w.NextButton().Widget()));
             }
             return;
         }
@@ -137,7 +131,7 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
             for (const TInfoPanel& row : form.AIP)
                 allGreen = allGreen && row.P->Tag() == kStateProgrammed;
             if (allGreen)
-                shotTaken = SaveScreenshot(w, QString::fromStdString(shotDir + "/window_64_programmed.png"));
+                shotTaken = SaveScreenshot(w, shotDir + "/window_64_programmed.png");
         }
         if (form.RunActive() == false && w.Controls().lblState->Text() == LangText(5)) {
             int programmed = 0;
@@ -153,18 +147,22 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
             r["listed_after_ms"] = listedMs - t0;
             r["cpu_ms_run"] = CpuMs() - cpuAtClick;
             r["rss_peak_listed_kb"] = rssListed;
-            w.close();
+            w.Close();
         }
-    });
-    tick.start(2);
-    const int rc = app.exec();
+    };
+    const guint ticker = g_timeout_add(2, +[](gpointer f) -> gboolean {
+        (*static_cast<std::function<void()>*>(f))();
+        return G_SOURCE_CONTINUE;
+    }, &tick);
+    gtk_main();
+    g_source_remove(ticker);
     dispatcher.Stop();
-    r["shown_after_ms"] = paint.ShownMs - t0;
+    r["shown_after_ms"] = shownMs - t0;
     r["form_create_ms"] = createEnd - createStart;
     r["start_wait_ms"] = s.startDelayMs;
     r["caption"] = w.Caption();
     r["rss_peak_kb"] = ProcStatusKb("VmHWM");
     r["cpu_ms_total"] = CpuMs();
     std::ofstream(reportPath) << r.dump(1) << "\n";
-    return rc;
+    return 0;
 }

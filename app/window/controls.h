@@ -1,4 +1,4 @@
-// The small control interfaces the updater window drives; each toolkit adapter (Qt, Win32) implements them and lays
+// The small control interfaces the updater window drives; each toolkit adapter (GTK, Win32) implements them and lays
 // the controls out. All calls happen on the main (GUI) thread. Texts are UTF-8.
 // Ownership: the adapter owns every control; the window logic holds plain non-owning pointers that stay valid until
 // the window is destroyed (rows included: they live as long as the window).
@@ -118,7 +118,7 @@ public:
     virtual void Close() = 0;
 };
 
-// Every control of the window, created by the adapter before the window logic; all pointers are non-null.
+// Every control of the window, created by the adapter before the window logic; all pointers but lblAccess are non-null.
 struct TWindowControls {
     IWindow* window = nullptr;
     ILabel* lblCDevices = nullptr;
@@ -135,4 +135,7 @@ struct TWindowControls {
     ITimer* tmrStopSearch = nullptr;
     ITimer* tmrStartProg = nullptr;
     ITimer* tmrStopProg = nullptr;
+    // Optional (nullptr: not shown). The line under the status for a port this user may not open; empty text when
+    // there is none. Only the Linux window has it: elsewhere a refused port reads as busy.
+    ILabel* lblAccess = nullptr;
 };

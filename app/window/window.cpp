@@ -8,6 +8,7 @@
 #include "package/embedded.h"
 #include "package/validate.h"
 #include "serial/comport.h"
+#include "serial/port_access.h"
 #include "timing/timing.h"
 #include "workers/main_thread.h"
 
@@ -23,6 +24,8 @@ TfrmNeridProgrammer::TfrmNeridProgrammer(const TWindowControls& controls, TWindo
         FServices.listPorts = SystemPortLister();
     if (!FServices.readPackage)
         FServices.readPackage = [](ABytes& p) { return ReadEmbeddedPackage(p); };
+    if (!FServices.portAccessGroup)
+        FServices.portAccessGroup = PortAccessGroup;
     c.btnCancel->SetOnClick([this] { btnCancelClick(); });
     c.btnProg->SetOnClick([this] { btnProgClick(); });
     c.tmrStartSearch->SetOnTimer([this] { tmrStartSearchTimer(); });
@@ -120,6 +123,7 @@ void TfrmNeridProgrammer::Search()
     if (ports.size() > kMaxWorkersPerRun)
         ports.resize(kMaxWorkersPerRun);
     BLI.clear();
+    FPassPorts = ports;
     AST.assign(ports.size(), nullptr);
     for (std::size_t i = 0; i < ports.size(); ++i) {
         try {
@@ -161,9 +165,12 @@ void TfrmNeridProgrammer::tmrStopSearchTimer()
 {
     c.tmrStopSearch->SetEnabled(false);
     if (BLI.empty()) {
+        ShowAccessProblem();
         c.tmrStartSearch->SetEnabled(true);
         return;
     }
+    if (c.lblAccess)
+        c.lblAccess->SetText(std::string());
     c.lblState->SetText(Format(LangText(6).c_str(), static_cast<int>(BLI.size())));
     c.pgbMain->SetMarquee(false);
     c.pgbMain->SetPosition(0);
@@ -180,6 +187,24 @@ void TfrmNeridProgrammer::tmrStopSearchTimer()
         AIP[i].MoveU();
     }
     CheckBoxesClick();
+}
+
+void TfrmNeridProgrammer::ShowAccessProblem()
+{
+    // A pass that found nothing may have been refused a port for lack of permission: without this line the window
+    // would search forever with nothing to say.
+    if (!c.lblAccess)
+        return;
+    std::string line;
+    for (const std::string& port : FPassPorts) {
+        const std::string group = FServices.portAccessGroup(port);
+        if (!group.empty()) {
+            line = NoAccessText(port, group);
+            break;
+        }
+    }
+    if (line != c.lblAccess->Text())
+        c.lblAccess->SetText(line);
 }
 
 void TfrmNeridProgrammer::CheckBoxesClick()
@@ -227,6 +252,7 @@ void TfrmNeridProgrammer::Prog()
     c.pgbMain->SetMarquee(false);
     c.pgbMain->SetPosition(0);
     APTpgQ = 0;
+    FRunFailed = false;
     APT.resize(AIP.size(), nullptr);
     APTpg.resize(APT.size(), 0);
     for (std::size_t i = 0; i < BLI.size() && i < AIP.size() && i < kMaxWorkersPerRun; ++i) {
@@ -245,7 +271,9 @@ void TfrmNeridProgrammer::Prog()
                 APT[i] = nullptr;
             }
         } catch (const std::exception&) {
+            // A checked device whose worker could not start is not updated: the run must not end as a success.
             APT[i] = nullptr;
+            FRunFailed = true;
         }
     }
     // No worker could be started: the run ends now instead of waiting for reports that never come.
@@ -271,6 +299,7 @@ void TfrmNeridProgrammer::ProgThreadEvent(TCustomThreadCtrl*, std::uint32_t wPar
             return; // a worker of an earlier run
         APT[index] = nullptr;
         AIP[index].SetC(static_cast<std::int32_t>(code));
+        FRunFailed = FRunFailed || code == kProgFailed;
         if (std::all_of(APT.begin(), APT.end(), [](auto* w) { return w == nullptr; })) {
             APT.clear();
             c.tmrStopProg->SetEnabled(true);
@@ -282,7 +311,8 @@ void TfrmNeridProgrammer::tmrStopProgTimer()
 {
     c.tmrStopProg->SetEnabled(false);
     c.pgbMain->SetPosition(0);
-    c.lblState->SetText(LangText(5));
+    // "Completed successfully" only when every device of the run was programmed; else the rows' "update error".
+    c.lblState->SetText(LangText(FRunFailed ? 10 : 5));
     FRunActive = false;
     CheckBoxesClick();
 }

@@ -24,6 +24,8 @@ struct TWindowServices {
     std::function<std::vector<std::string>()> listPorts;
     // Reads the package appended to the executable (default: ReadEmbeddedPackage of the running executable).
     std::function<bool(ABytes&)> readPackage;
+    // The group owning a port's device node when this user may not open it, else empty (default: PortAccessGroup).
+    std::function<std::string(const std::string&)> portAccessGroup;
     // The pause before the package is read, milliseconds.
     double startDelayMs = 300;
 };
@@ -81,6 +83,8 @@ public:
 
 private:
     void ShowFailure(const std::string& message);
+    // After a pass without devices: the access line names the first port of the pass refused for lack of permission.
+    void ShowAccessProblem();
     void SetTexts();
     // A report handler that stays safe after the window is gone (it then lets the worker go on).
     TOnThreadCtrlEvent Bind(void (TfrmNeridProgrammer::*handler)(TCustomThreadCtrl*, std::uint32_t, std::uint32_t,
@@ -90,4 +94,6 @@ private:
     TWindowServices FServices;
     std::shared_ptr<TfrmNeridProgrammer*> FAlive; // reset on destruction; reports check it
     bool FRunActive = false;
+    std::vector<std::string> FPassPorts; // the ports of the current search pass
+    bool FRunFailed = false; // a device of the current (or last) run failed or its worker could not start
 };

@@ -122,7 +122,8 @@ protected:
     }
 
     bool Listed() { return !window->AIP.empty(); }
-    bool Finished() { return fc.lblState.text == LangText(5); }
+    // The run's end: the status line says how it went (text 5 when every device was programmed, else text 10).
+    bool Finished() { return !window->RunActive() && (fc.lblState.text == LangText(5) || fc.lblState.text == LangText(10)); }
 
     // The rows as the user sees them, top first.
     std::vector<FakeRowPanel*> Rows() { return fc.pnlData.OnScreen(); }

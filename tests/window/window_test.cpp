@@ -242,6 +242,7 @@ TEST_F(WindowTest, OneDeviceIsProgrammedWithTheBarGoingToTheEnd)
     ASSERT_TRUE(RunUntil([this] { return fc.lblState.text == "Downloading update . . ."; }, 1000));
     EXPECT_TRUE(window->RunActive());
     ASSERT_TRUE(RunUntil([this] { return Finished(); }, 60000));
+    EXPECT_EQ(fc.lblState.text, "Completed successfully");
 
     FakeRowPanel* row = Rows()[0];
     EXPECT_EQ(row->check->text, row->caption + "\r\n   update successful");
@@ -283,7 +284,8 @@ TEST_F(WindowTest, TwoDevicesOneFailingEachRowShowsItsResult)
         },
         60000));
     EXPECT_FALSE(enabledDuringRun);
-    EXPECT_EQ(fc.lblState.text, "Completed successfully");
+    // One device failed: the run does not claim success.
+    EXPECT_EQ(fc.lblState.text, "update error");
     for (FakeRowPanel* r : Rows()) {
         const bool isBad = r->caption.find("v.1.03") != std::string::npos;
         EXPECT_EQ(r->tag, isBad ? 3 : 2);
@@ -331,27 +333,24 @@ TEST_F(WindowTest, APortThatVanishesAfterTheSearchFailsOnlyItsRow)
         EXPECT_EQ(r->check->text, r->caption + (gone ? "\r\n   update error" : "\r\n   update successful"));
     }
     EXPECT_LT(NowMs() - t0, 30000.0);
+    EXPECT_EQ(fc.lblState.text, "update error");
     ExpectHoldsPackage(good.Device(0), package);
 }
 
-TEST_F(WindowTest, ProgressIsTheMeanOfTheWorkersTimesTen)
+// The status line at the end of a Russian run whose one device failed: "ошибка обновления", not text 5.
+TEST_F(WindowTest, RussianRunWithAFailedDeviceEndsWithUpdateError)
 {
-    // Reports as three workers would send them: rows 0..2 at 100, 50 and 0 give 500; a value of 300 keeps 44.
+    TSampleFirmware fw = SmallFirmware();
+    fw.Name = "\xD2\xE5\xF1\xF2\xE5\xF0-1"; // "Тестер-1"
+    package = SamplePackage(fw);
+    SimFaults dies;
+    dies.stopAfter = 5;
+    AddDevice(DeviceLike(fw, 0x0103, fw.Type), dies);
     Start();
-    window->APT.assign(3, nullptr);
-    window->APTpg.assign(3, 0);
-    window->APTpgQ = 3;
-    std::uint32_t res = 0x80000000;
-    window->ProgThreadEvent(nullptr, (0u << 16) | 1, 100, res);
-    EXPECT_EQ(res, 0u);
-    window->ProgThreadEvent(nullptr, (1u << 16) | 1, 50, res);
-    EXPECT_EQ(fc.pgbMain.position, 500);
-    window->ProgThreadEvent(nullptr, (2u << 16) | 1, 300, res);
-    EXPECT_EQ(window->APTpg[2], 44);
-    EXPECT_EQ(fc.pgbMain.position, (194 * 10) / 3);
-    // A result for a row with no slot (a worker of an earlier run) is ignored.
-    window->ProgThreadEvent(nullptr, (7u << 16) | 2, 0, res);
-    EXPECT_FALSE(fc.tmrStopProg.enabled);
+    ASSERT_TRUE(RunUntil([this] { return Listed(); }, 10000));
+    ASSERT_EQ(Lang, 0);
+    fc.btnProg.Click();
+    ASSERT_TRUE(RunUntil([this] { return Finished(); }, 60000));
+    EXPECT_EQ(fc.lblState.text, "ошибка обновления");
+    EXPECT_EQ(Rows()[0]->tag, 3);
 }
-
-} // namespace
