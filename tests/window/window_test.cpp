@@ -337,6 +337,26 @@ TEST_F(WindowTest, APortThatVanishesAfterTheSearchFailsOnlyItsRow)
     ExpectHoldsPackage(good.Device(0), package);
 }
 
+TEST_F(WindowTest, ProgressIsTheMeanOfTheWorkersTimesTen)
+{
+    // Reports as three workers would send them: rows 0..2 at 100, 50 and 0 give 500; a value of 300 keeps 44.
+    Start();
+    window->APT.assign(3, nullptr);
+    window->APTpg.assign(3, 0);
+    window->APTpgQ = 3;
+    std::uint32_t res = 0x80000000;
+    window->ProgThreadEvent(nullptr, (0u << 16) | 1, 100, res);
+    EXPECT_EQ(res, 0u);
+    window->ProgThreadEvent(nullptr, (1u << 16) | 1, 50, res);
+    EXPECT_EQ(fc.pgbMain.position, 500);
+    window->ProgThreadEvent(nullptr, (2u << 16) | 1, 300, res);
+    EXPECT_EQ(window->APTpg[2], 44);
+    EXPECT_EQ(fc.pgbMain.position, (194 * 10) / 3);
+    // A result for a row with no slot (a worker of an earlier run) is ignored.
+    window->ProgThreadEvent(nullptr, (7u << 16) | 2, 0, res);
+    EXPECT_FALSE(fc.tmrStopProg.enabled);
+}
+
 // The status line at the end of a Russian run whose one device failed: "ошибка обновления", not text 5.
 TEST_F(WindowTest, RussianRunWithAFailedDeviceEndsWithUpdateError)
 {
@@ -354,3 +374,5 @@ TEST_F(WindowTest, RussianRunWithAFailedDeviceEndsWithUpdateError)
     EXPECT_EQ(fc.lblState.text, "ошибка обновления");
     EXPECT_EQ(Rows()[0]->tag, 3);
 }
+
+} // namespace
