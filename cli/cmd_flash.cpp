@@ -105,7 +105,10 @@ void RunFlash(const TFlashOptions& o)
 
     InstallInterruptHandler();
     std::vector<TRow> rows;
+    std::vector<TPortSearch> refused; // ports this user may not open: the reason a search may find nothing
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
+        if (s.Refused)
+            refused.push_back(s);
         if (!s.Ok)
             continue;
         TRow r;
@@ -115,8 +118,17 @@ void RunFlash(const TFlashOptions& o)
         r.Chosen = r.State == 1 || (r.State == 0 && o.all) || (r.State < 0 && o.force);
         rows.push_back(std::move(r));
     }
-    if (rows.empty())
-        throw Exception("no device found");
+    if (rows.empty()) {
+        std::string why;
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const TPortSearch& s : refused) {
+            why += "\n" + s.Error;
+            list.push_back({{"port", s.Port}, {"result", "no access"}, {"error", s.Error}});
+        }
+        if (o.json && !refused.empty())
+            std::cout << list.dump(2) << std::endl;
+        throw Exception("no device found" + why);
+    }
     if (Interrupts() > 0) {
         for (TRow& r : rows)
             if (r.Chosen)

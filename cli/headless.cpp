@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/format.h"
 #include "base/texts.h"
+#include "serial/port_access.h"
 #include "bootloader/workers.h"
 #include "serial/comport.h"
 
@@ -63,6 +64,13 @@ std::vector<TPortSearch> SearchPorts(const std::vector<std::string>& ports)
                 r.DevID = s->DevID();
             else // the worker keeps a text only for a port it cannot open; anything else is a silent line
                 r.Error = s->Error().empty() ? LangText(13) : s->Error();
+            // "not available" alone would leave a user outside the port's group with nothing to do about it.
+            if (!r.Ok) {
+                const std::string group = PortAccessGroup(r.Port);
+                r.Refused = !group.empty();
+                if (r.Refused)
+                    r.Error = NoAccessText(r.Port, group);
+            }
             st->reported[wParam] = true;
             --st->left;
         });

@@ -34,6 +34,7 @@ struct TPortSearch {
     std::string Port;
     bool Ok = false;       // an identity was read
     std::string Error;     // failure text; empty when Ok
+    bool Refused = false;  // this user may not open the port (Linux: not in the node's group); Error says what to do
     TZorelBootLoaderDevID DevID;
 };
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-class GtkWindow : public ::testing::Test {
+class GtkFace : public ::testing::Test {
 protected:
     void SetUp() override { Make(); }
     void TearDown() override
@@ -54,7 +54,7 @@ protected:
     TWindowControls C;
 };
 
-TEST_F(GtkWindow, FixedStayOnTopWindowCentredOnTheScreen)
+TEST_F(GtkFace, FixedStayOnTopWindowCentredOnTheScreen)
 {
     Show();
     EXPECT_EQ(gtk_widget_get_allocated_width(W->Widget()), 576);
@@ -80,7 +80,7 @@ TEST_F(GtkWindow, FixedStayOnTopWindowCentredOnTheScreen)
 }
 
 // The design's figures: the controls land on these rectangles of the client area.
-TEST_F(GtkWindow, ControlsSitWhereTheDesignPutsThem)
+TEST_F(GtkFace, ControlsSitWhereTheDesignPutsThem)
 {
     C.lblStateC->SetText("Firmware update status:");
     C.lblState->SetText("Search . . .");
@@ -121,7 +121,7 @@ TEST_F(GtkWindow, ControlsSitWhereTheDesignPutsThem)
 }
 
 // The face covers the client area but a 2, 1, 2, 2 frame of the window's colour, which follows SetColor.
-TEST_F(GtkWindow, WindowColourShowsAsThinFrameAroundTheFace)
+TEST_F(GtkFace, WindowColourShowsAsThinFrameAroundTheFace)
 {
     Show();
     const unsigned face = Hex(ToRgba(TColor::System(TSysColor::BtnFace), W->Widget()));
@@ -142,7 +142,7 @@ TEST_F(GtkWindow, WindowColourShowsAsThinFrameAroundTheFace)
     EXPECT_EQ(Grab(*W).Pixel(1, 200), 0x0A141Eu);
 }
 
-TEST_F(GtkWindow, ProgressBarPositionAndMarquee)
+TEST_F(GtkFace, ProgressBarPositionAndMarquee)
 {
     IProgressBar& bar = *C.pgbMain;
     GtkProgressBar* g = GTK_PROGRESS_BAR(W->ProgressBar().Widget());
@@ -168,7 +168,7 @@ TEST_F(GtkWindow, ProgressBarPositionAndMarquee)
     EXPECT_EQ(bar.Position(), 700);
 }
 
-TEST_F(GtkWindow, TextsAndCaptionRoundTripUtf8AsPlainText)
+TEST_F(GtkFace, TextsAndCaptionRoundTripUtf8AsPlainText)
 {
     const std::string ru = "Поиск . . .";
     C.lblState->SetText(ru);
@@ -189,7 +189,7 @@ TEST_F(GtkWindow, TextsAndCaptionRoundTripUtf8AsPlainText)
 
 // Images report their own visibility, whether or not the window is on screen yet; logos start hidden; each picture is
 // drawn where its image is, and nothing where it is hidden.
-TEST_F(GtkWindow, ImagesShowTheirPictures)
+TEST_F(GtkFace, ImagesShowTheirPictures)
 {
     EXPECT_FALSE(C.imgLogoEN->Visible());
     EXPECT_FALSE(C.imgLogoRU->Visible());
@@ -213,7 +213,7 @@ TEST_F(GtkWindow, ImagesShowTheirPictures)
     EXPECT_EQ(orangeInMark(), 0);
 }
 
-TEST_F(GtkWindow, TimerFiresFromTheMainLoopAfterItsInterval)
+TEST_F(GtkFace, TimerFiresFromTheMainLoopAfterItsInterval)
 {
     EXPECT_FALSE(C.tmrStartSearch->Enabled());
     int runs = 0;
@@ -244,7 +244,7 @@ TEST_F(GtkWindow, TimerFiresFromTheMainLoopAfterItsInterval)
     EXPECT_LE(ticks, 4);
 }
 
-TEST_F(GtkWindow, CloseRunsTheCloseHandlerOnceAndHidesTheWindow)
+TEST_F(GtkFace, CloseRunsTheCloseHandlerOnceAndHidesTheWindow)
 {
     int closes = 0;
     W->SetOnClose([&] {
@@ -264,7 +264,7 @@ TEST_F(GtkWindow, CloseRunsTheCloseHandlerOnceAndHidesTheWindow)
 
 // ---- device rows
 
-TEST_F(GtkWindow, RowHasIconCentredThenWrappingTextLeftOfTheBox)
+TEST_F(GtkFace, RowHasIconCentredThenWrappingTextLeftOfTheBox)
 {
     Show();
     TGtkCheckBox* box = AddRow("\"Device\" 00000001 v.1.05  (isp.2, izm.0)\r\n   update is not required");
@@ -305,7 +305,7 @@ TEST_F(GtkWindow, RowHasIconCentredThenWrappingTextLeftOfTheBox)
 }
 
 // A long text wraps onto more lines instead of running under the box.
-TEST_F(GtkWindow, LongRowTextWraps)
+TEST_F(GtkFace, LongRowTextWraps)
 {
     Show();
     TGtkCheckBox* box = AddRow("\"A device with a rather long name\" 0000ABCD v.12.34  (isp.255, izm.255)");
@@ -322,7 +322,7 @@ TEST_F(GtkWindow, LongRowTextWraps)
     EXPECT_GT(bottom - top, 14) << "two lines of text";
 }
 
-TEST_F(GtkWindow, ClickOnTheTextTogglesAndRunsTheHandlerOnce)
+TEST_F(GtkFace, ClickOnTheTextTogglesAndRunsTheHandlerOnce)
 {
     Show();
     int clicks = 0;
@@ -349,7 +349,7 @@ TEST_F(GtkWindow, ClickOnTheTextTogglesAndRunsTheHandlerOnce)
 }
 
 // The search builds each row and moves it to -10: the newest row is on top. 1000 sends a row to the bottom.
-TEST_F(GtkWindow, RowsStayOrderedByTheirTop)
+TEST_F(GtkFace, RowsStayOrderedByTheirTop)
 {
     Show();
     std::vector<IRowPanel*> made;
@@ -386,7 +386,7 @@ TEST_F(GtkWindow, RowsStayOrderedByTheirTop)
 }
 
 // 158 pixels hold three 41-pixel rows; the fourth brings up the vertical scroll bar, never a horizontal one.
-TEST_F(GtkWindow, FourRowsOverflowIntoAVerticalScrollBar)
+TEST_F(GtkFace, FourRowsOverflowIntoAVerticalScrollBar)
 {
     Show();
     GtkScrolledWindow* list = GTK_SCROLLED_WINDOW(W->RowList().Widget());
@@ -410,7 +410,7 @@ TEST_F(GtkWindow, FourRowsOverflowIntoAVerticalScrollBar)
 // ---- keyboard
 
 // Tab goes through the rows top down, then Next, then Close; Enter activates the focused button; Escape closes.
-TEST_F(GtkWindow, TabOrderRowsThenNextThenCloseEnterAndEscape)
+TEST_F(GtkFace, TabOrderRowsThenNextThenCloseEnterAndEscape)
 {
     int nexts = 0, closes = 0, checks = 0;
     C.btnProg->SetOnClick([&] { ++nexts; });
@@ -446,7 +446,7 @@ TEST_F(GtkWindow, TabOrderRowsThenNextThenCloseEnterAndEscape)
 }
 
 // The keyboard focus leaving the application and coming back reaches one handler once per change.
-TEST_F(GtkWindow, ApplicationActivationReachesTheHandlers)
+TEST_F(GtkFace, ApplicationActivationReachesTheHandlers)
 {
     std::vector<std::string> events;
     W->SetOnAppActivate([&] { events.push_back("activate"); });
@@ -485,7 +485,7 @@ struct TSample {
 
 // Renders the window in the states a user sees, with the texts the window logic sets, into
 // build/<preset>/screens/*.png for the eye; checks what a broken rendering would lose.
-TEST_F(GtkWindow, SampleScreenshots)
+TEST_F(GtkFace, SampleScreenshots)
 {
     const std::string dir = NERID_SCREENS_DIR;
     std::filesystem::create_directories(dir);
@@ -551,7 +551,7 @@ TEST_F(GtkWindow, SampleScreenshots)
 
 // Under GDK_SCALE=2 (run so by CTest as its own case) every design pixel is two screen pixels, and the pictures are
 // drawn at that resolution, not enlarged: the logo's text has edges a single design pixel could not show.
-TEST_F(GtkWindow, ScaleTwoDrawsPicturesAtTheScreensResolution)
+TEST_F(GtkFace, ScaleTwoDrawsPicturesAtTheScreensResolution)
 {
     const char* scale = std::getenv("GDK_SCALE");
     if (!scale || std::string(scale) != "2")
