@@ -121,7 +121,9 @@ TGtkMainWindow::TGtkMainWindow()
     }
     GtkWidget* panel4 = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_set_name(panel4, "Panel4");
-    Place(panel4, 202, 24, 352, 65 - 10);
+    // Its texts end 10 pixels above the logo's end; the box reaches 10 pixels above the logo, so that a two-line
+    // access line pushes the heading up instead of the box past its end.
+    Place(panel4, 202, 24 - 10, 352, 65);
     for (TGtkLabel* l : {FState.get(), FStateC.get()})
         gtk_label_set_ellipsize(GTK_LABEL(l->Widget()), PANGO_ELLIPSIZE_END);
     GtkWidget* access = FAccess->Widget();

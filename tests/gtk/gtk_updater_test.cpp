@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <grp.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -128,10 +130,12 @@ protected:
     }
 
     // Starts the packed updater and waits for its window (its caption has the package's version).
-    void StartUpdater()
+    // prefix: a program that runs it, as another user for instance.
+    void StartUpdater(std::vector<std::string> prefix = {})
     {
-        Updater = std::make_unique<TChild>(std::vector<std::string>{PathOf("updater")}, PathOf("updater.out"),
-                                           PathOf("updater.err"));
+        prefix.push_back(PathOf("updater"));
+        Updater = std::make_unique<TChild>(prefix, PathOf("updater.out"), PathOf("updater.err"));
+        Window.clear();
         const double end = NowMs() + 15000;
         while (Window.empty() && NowMs() < end) {
             const std::string ids = Output({"xdotool", "search", "--name", " v\\."});
@@ -265,6 +269,79 @@ TEST_F(GtkUpdater, AFailingDeviceEndsRedAndEscapeCloses)
     Updater.reset();
     EXPECT_EQ(e.Rc, 0);
     EXPECT_LT(NowMs() - t0, 5000);
+}
+
+// A port whose node this user may not open (a serial port of the group dialout, the user not in it): the window's
+// search finds nothing and says so under the status line, naming the group; `nerid search` and `flash` say the same.
+// Root opens any node, so the test drops to the unprivileged user nobody for the simulator, the tool and the updater.
+TEST_F(GtkUpdater, APortThisUserMayNotOpenIsNamedWithTheGroupToJoin)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the programs as another user";
+    const std::string setpriv = FindProgram("setpriv");
+    ASSERT_FALSE(setpriv.empty()) << "setpriv (util-linux) is missing";
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr) << "no group dialout on this machine";
+    const gid_t dialoutGid = dialout->gr_gid;
+    const std::vector<std::string> asNobody = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+    auto as = [&](std::vector<std::string> argv) {
+        argv.insert(argv.begin(), asNobody.begin(), asNobody.end());
+        return argv;
+    };
+    // The simulator's ports and the updater's files, reachable by that user.
+    ASSERT_EQ(::chmod(Dir.c_str(), 0777), 0);
+    ASSERT_EQ(::chown(PathOf("run").c_str(), 65534, 65534), 0);
+    Sim = std::make_unique<TChild>(
+        as({(kTools / "nerid").string(), "sim", "--count", "1", "--dump", PathOf("dump.json")}), "", PathOf("sim.err"));
+    const std::vector<std::string> ports = Sim->ReadLines(1, 5000);
+    ASSERT_EQ(ports.size(), 1u) << ReadText(PathOf("sim.err"));
+    const std::string port = ports[0];
+    // The node as a serial port's: root's, group dialout, read and write for that group only.
+    const std::string node = fs::canonical(port).string();
+    ASSERT_EQ(::chown(node.c_str(), 0, dialoutGid), 0);
+    ASSERT_EQ(::chmod(node.c_str(), 0660), 0);
+    const std::string expected = "No access to " + port + ": add your user to the group \"dialout\", then log in again.";
+
+    {
+        TChild search(as({(kTools / "nerid").string(), "search", "--port", port, "--json"}), PathOf("search.out"),
+                      PathOf("search.err"));
+        EXPECT_EQ(search.Wait().Rc, 1);
+        const nlohmann::json j = nlohmann::json::parse(ReadText(PathOf("search.out")), nullptr, false);
+        ASSERT_TRUE(j.is_array() && j.size() == 1) << ReadText(PathOf("search.out"));
+        EXPECT_EQ(j[0].value("ok", true), false);
+        EXPECT_EQ(j[0].value("error", ""), expected);
+    }
+    {
+        TChild search(as({(kTools / "nerid").string(), "search", "--port", port}), PathOf("search.out"),
+                      PathOf("search.err"));
+        EXPECT_EQ(search.Wait().Rc, 1);
+        EXPECT_EQ(ReadText(PathOf("search.out")), port + ": " + expected + "\n");
+    }
+    {
+        TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port}), PathOf("flash.out"),
+                     PathOf("flash.err"));
+        EXPECT_EQ(flash.Wait().Rc, 1);
+        EXPECT_EQ(ReadText(PathOf("flash.err")), "no device found\n" + expected + "\n");
+    }
+
+    // The window: the access line under the status pushes the status heading up into Panel4's upper part, where a
+    // search without that line has nothing drawn.
+    constexpr int X0 = 202, Y0 = 16, X1 = 554, Y1 = 44;
+    StartUpdater(asNobody);
+    TPixels px;
+    EXPECT_TRUE(WaitFor([&] {
+        px = Shot();
+        return px.Count(X0, Y0, X1, Y1, Dark) > 200;
+    }, 15000)) << "no access line; the updater's errors: " << ReadText(PathOf("updater.err"));
+    Shot("gtk_updater_no_access.png");
+    EXPECT_TRUE(StopUpdater());
+    // Once the user may open the port, the line goes and the device is listed.
+    ASSERT_EQ(::chmod(node.c_str(), 0666), 0);
+    StartUpdater(asNobody);
+    ASSERT_TRUE(WaitListed(1));
+    EXPECT_LT(Shot().Count(X0, Y0, X1, Y1, Dark), 20);
+    EXPECT_TRUE(StopUpdater());
+    StopSim();
 }
 
 } // namespace
