@@ -1,5 +1,5 @@
 // How workers reach the main thread, and the process-wide application state they read (terminating flag, main window).
-// workers/ knows no toolkit: the application installs a dispatcher (the Qt window a blocking queued call, the Win32
+// workers/ knows no toolkit: the application installs a dispatcher (the GTK window a blocking call through the main loop, the Win32
 // window a sent window message, toolkit-free programs and tests a TPumpedDispatcher).
 //
 // Contract (who waits for whom, and what happens at exit):

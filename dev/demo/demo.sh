@@ -2,7 +2,8 @@
 # The demo: packs the sample firmware into an updater, starts three simulated devices (one needs the update, one is
 # up to date, one is of another type) and runs the updater window against them. With a display the user drives it;
 # without one it runs on a virtual display, presses Next as a user would and saves a screenshot of each state, first
-# with the sample's English name, then with a Cyrillic one (a Russian window).
+# with the sample's English name, then with a Cyrillic one (a Russian window), then in English at GDK_SCALE=2 (a high-DPI
+# screen: every design pixel is two).
 # Usage: dev/demo/demo.sh BUILD_DIR OUT_DIR
 set -euo pipefail
 BUILD=$1
@@ -86,7 +87,7 @@ fi
 
 echo "== no display: the updater runs on a virtual display, screenshots go to $OUT"
 # Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 800x500x24 -nolisten tcp 3>"$OUT/display" >"$OUT/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$OUT/display" >"$OUT/xvfb.log" 2>&1 &
 XVFB=$!
 for _ in $(seq 200); do
   [ -s "$OUT/display" ] && break
@@ -107,12 +108,13 @@ shot() { # FILE: the window as the user sees it
   echo "   screenshot $1"
 }
 
-# headless DIR PREFIX NAME SIM ARGS...: one whole run, driven as a user would, with screenshots PREFIX-*.png.
+# headless DIR PREFIX SCALE NAME SIM ARGS...: one whole run at GDK_SCALE=SCALE, driven as a user would, with screenshots
+# PREFIX-*.png.
 headless() {
-  local dir=$1 prefix=$2 name=$3
-  shift 3
+  local dir=$1 prefix=$2 scale=$3 name=$4
+  shift 4
   # The window first, then the devices: the search is seen running before they appear.
-  XDG_RUNTIME_DIR=$dir/run "$dir/updater" >"$dir/updater.log" 2>&1 &
+  XDG_RUNTIME_DIR=$dir/run GDK_SCALE=$scale "$dir/updater" >"$dir/updater.log" 2>&1 &
   local updater=$!
   PIDS+=($updater)
   for _ in $(seq 100); do
@@ -125,8 +127,8 @@ headless() {
   start_devices "$dir" "$name" "$@"
   sleep 2.5
   shot "$OUT/$prefix-2-devices-listed.png"
-  # Next, as a user clicks it: the button sits at 341, 329 in the window and is 100 × 31.
-  xdotool mousemove --window "$(window)" 390 344 click 1
+  # Next, as a user clicks it: the button sits at 341, 329 in the window and is 100 × 31 (design pixels).
+  xdotool mousemove --window "$(window)" $((390 * scale)) $((344 * scale)) click 1
   sleep 6
   shot "$OUT/$prefix-3-programming.png"
   for _ in $(seq 900); do
@@ -143,7 +145,10 @@ headless() {
 
 echo "== English: the sample firmware"
 prepare "$OUT/en"
-headless "$OUT/en" en SAMPLE --baud 19200
+headless "$OUT/en" en 1 SAMPLE --baud 19200
 echo "== Russian: the sample firmware with a Cyrillic device name"
 prepare "$OUT/ru" --cyrillic
-headless "$OUT/ru" ru Тестер-1 --baud 19200
+headless "$OUT/ru" ru 1 Тестер-1 --baud 19200
+echo "== English at GDK_SCALE=2"
+prepare "$OUT/scale2"
+headless "$OUT/scale2" en-scale2 2 SAMPLE --baud 19200
