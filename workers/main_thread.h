@@ -1,6 +1,6 @@
 // How workers reach the main thread, and the process-wide application state they read (terminating flag, main window).
-// workers/ knows no toolkit: the application installs a dispatcher (the GTK window a blocking call through the main loop, the Win32
-// window a sent window message, toolkit-free programs and tests a TPumpedDispatcher).
+// workers/ knows no toolkit: the application installs a dispatcher (the GTK window a blocking call through its main
+// loop, the Win32 window a sent window message, toolkit-free programs and tests a TPumpedDispatcher).
 //
 // Contract (who waits for whom, and what happens at exit):
 // - The main thread never waits for a worker. A worker's report waits for the main thread, through the dispatcher.
