@@ -185,7 +185,7 @@ public:
 // The whole set, wired into TWindowControls.
 struct FakeControls {
     FakeWindow window;
-    FakeLabel lblCDevices, lblStateC, lblState;
+    FakeLabel lblCDevices, lblStateC, lblState, lblAccess;
     FakeButton btnProg, btnCancel;
     FakeProgressBar pgbMain;
     FakeImage imgLogoEN, imgLogoRU, imgDev;
@@ -211,6 +211,7 @@ struct FakeControls {
         c.lblCDevices = &lblCDevices;
         c.lblStateC = &lblStateC;
         c.lblState = &lblState;
+        c.lblAccess = &lblAccess;
         c.btnProg = &btnProg;
         c.btnCancel = &btnCancel;
         c.pgbMain = &pgbMain;

@@ -72,6 +72,11 @@ protected:
             p = package;
             return !p.empty();
         };
+        s.portAccessGroup = [this](const std::string& port) {
+            std::lock_guard<std::mutex> g(portsLock);
+            const auto it = refusedPorts.find(port);
+            return it == refusedPorts.end() ? std::string() : it->second;
+        };
         s.startDelayMs = startDelayMs;
         window = std::make_unique<TfrmNeridProgrammer>(fc.Controls(), s);
     }
@@ -96,6 +101,12 @@ protected:
         return *sims.back();
     }
 
+    // A port this user may not open: the group owning its node, as the permission check would read it.
+    void RefusePort(const std::string& path, const std::string& group)
+    {
+        std::lock_guard<std::mutex> g(portsLock);
+        refusedPorts[path] = group;
+    }
     void AddMissingPort(const std::string& path = "/nonexistent/nerid-port")
     {
         std::lock_guard<std::mutex> g(portsLock);
@@ -152,6 +163,7 @@ protected:
     bool packageFailure = false;
     std::mutex portsLock;
     std::vector<std::string> ports;
+    std::map<std::string, std::string> refusedPorts; // port -> the group owning its node
     int listCalls = 0;
     std::vector<std::unique_ptr<SimRunner>> sims;
 };

@@ -200,6 +200,29 @@ TEST_F(WindowTest, EmptyPassesRepeatUntilAPortAppears)
     EXPECT_EQ(fc.lblState.text, "Devices found: 1");
 }
 
+// A pass that finds nothing names, under the status, a port this user may not open and what to do; the line goes once
+// a device is found. A port that is merely missing says nothing there.
+TEST_F(WindowTest, APortRefusedForPermissionIsNamedUnderTheStatusUntilADeviceIsFound)
+{
+    Lang = 1;
+    const std::string port = "/nonexistent/ttyNRU7";
+    AddMissingPort(port);
+    Start();
+    ASSERT_TRUE(RunUntil([this] { return listCalls >= 3; }, 5000));
+    EXPECT_EQ(fc.lblAccess.text, "");
+    RefusePort(port, "dialout");
+    const int before = listCalls;
+    ASSERT_TRUE(RunUntil([&] { return listCalls >= before + 2; }, 5000));
+    EXPECT_EQ(fc.lblAccess.text,
+              "No access to /nonexistent/ttyNRU7: add your user to the group \"dialout\", then log in again.");
+    EXPECT_EQ(fc.lblState.text, "Search . . .");
+    const TSampleFirmware fw;
+    AddDevice(DeviceLike(fw, 0x0100, fw.Type));
+    ASSERT_TRUE(RunUntil([this] { return Listed(); }, 10000));
+    EXPECT_EQ(fc.lblAccess.text, "");
+    EXPECT_EQ(fc.lblState.text, "Devices found: 1");
+}
+
 TEST_F(WindowTest, SilentDeviceEndsThePassAfterThreeRequests)
 {
     SimFaults silent;
