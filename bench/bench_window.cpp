@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -53,7 +54,8 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
                 ports.push_back(p);
     }
 
-    gtk_init(&argc, &argv);
+    if (!InitGtk(&argc, &argv))
+        throw std::runtime_error("the window harness cannot open the display");
     TGtkDispatcher dispatcher;
     TGtkMainWindow w;
     TWindowServices s; // the package from this executable's tail, the 300 ms wait: as shipped
@@ -111,7 +113,7 @@ int WindowHarness(int argc, char** argv, const std::string& mode, const std::str
                 rssListed = ProcStatusKb("VmHWM");
                 GtkScrolledWindow* list = GTK_SCROLLED_WINDOW(w.RowList().Widget());
                 GtkAdjustment* range = gtk_scrolled_window_get_vadjustment(list);
-                scrollBar = gtk_widget_get_visible(gtk_scrolled_window_get_vscrollbar(list)) &&
+                scrollBar = gtk_widget_get_child_visible(gtk_scrolled_window_get_vscrollbar(list)) &&
                             gtk_adjustment_get_upper(range) > gtk_adjustment_get_page_size(range);
                 SaveScreenshot(w, shotDir + "/window_64_listed.png");
                 cpuAtClick = CpuMs();

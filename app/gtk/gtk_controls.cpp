@@ -22,8 +22,8 @@ void SetPlainText(GtkWidget* label, const std::string& text, const GdkRGBA* colo
     PangoAttrList* attrs = pango_attr_list_new();
     if (color) {
         auto channel = [](double v) { return static_cast<guint16>(std::clamp(v, 0.0, 1.0) * 65535); };
-        pango_attr_list_insert(attrs,
-                               pango_attr_foreground_new(channel(color->red), channel(color->green), channel(color->blue)));
+        pango_attr_list_insert(
+            attrs, pango_attr_foreground_new(channel(color->red), channel(color->green), channel(color->blue)));
     }
     gtk_label_set_attributes(GTK_LABEL(label), attrs);
     pango_attr_list_unref(attrs);
@@ -74,7 +74,8 @@ std::string DisplayText(const std::string& text)
 
 // ---- label
 
-TGtkLabel::TGtkLabel(const char* name) : FLabel(gtk_label_new(nullptr)), FColor(ToRgba(TColor::System(TSysColor::WindowText), nullptr))
+TGtkLabel::TGtkLabel(const char* name)
+    : FLabel(gtk_label_new(nullptr)), FColor(ToRgba(TColor::System(TSysColor::WindowText), nullptr))
 {
     gtk_widget_set_name(FLabel, name);
     gtk_label_set_xalign(GTK_LABEL(FLabel), 0);

@@ -87,7 +87,8 @@ GdkPixbuf* AppIcon()
 TGtkMainWindow::TGtkMainWindow()
     : FWindow(gtk_window_new(GTK_WINDOW_TOPLEVEL)), FContent(gtk_fixed_new()),
       FCDevices(std::make_unique<TGtkLabel>("lblCDevices")), FStateC(std::make_unique<TGtkLabel>("lblStateC")),
-      FState(std::make_unique<TGtkLabel>("lblState")), FAccess(std::make_unique<TGtkLabel>("lblAccess")), FProg(std::make_unique<TGtkButton>("btnProg")),
+      FState(std::make_unique<TGtkLabel>("lblState")), FAccess(std::make_unique<TGtkLabel>("lblAccess")),
+      FProg(std::make_unique<TGtkButton>("btnProg")),
       FCancel(std::make_unique<TGtkButton>("btnCancel")), FProgress(std::make_unique<TGtkProgressBar>("pgbMain")),
       FLogoEN(std::make_unique<TGtkImage>(TPicture::LogoEN, false, "imgLogoEN")),
       FLogoRU(std::make_unique<TGtkImage>(TPicture::LogoRU, false, "imgLogoRU")),
@@ -289,4 +290,10 @@ bool SaveScreenshot(const TGtkMainWindow& w, const std::string& path)
     const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(s);
     return ok;
+}
+
+bool InitGtk(int* argc, char*** argv)
+{
+    g_setenv("GDK_GL", "disable", FALSE);
+    return gtk_init_check(argc, argv);
 }

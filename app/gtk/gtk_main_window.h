@@ -85,3 +85,8 @@ private:
 // Renders the window's client area as it appears on screen, at the screen's scale, into the PNG file `path`.
 // Returns false when the window is not shown or the file cannot be written.
 bool SaveScreenshot(const TGtkMainWindow& w, const std::string& path);
+
+// gtk_init_check for the updater's window: false when no display can be opened. The window draws with cairo only, so
+// GDK is told to leave OpenGL alone (unless GDK_GL is set already): otherwise it opens GLX at start to choose visuals,
+// which loads the GL driver (with Mesa's software one, LLVM) and triples the updater's memory.
+bool InitGtk(int* argc, char*** argv);

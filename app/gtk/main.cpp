@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv)
 {
-    if (!gtk_init_check(&argc, &argv)) {
+    if (!InitGtk(&argc, &argv)) {
         std::fprintf(stderr, "nerid-programmer: cannot open a display; start it from a desktop session (DISPLAY or "
                              "WAYLAND_DISPLAY must be set)\n");
         return 1;

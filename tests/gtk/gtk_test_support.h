@@ -138,7 +138,7 @@ inline int RunGtkTests(int argc, char** argv, const char* xvfbLog)
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    if (!gtk_init_check(&argc, &argv)) {
+    if (!InitGtk(&argc, &argv)) {
         std::fprintf(stderr, "GTK cannot open the virtual display %s\n", display->Name().c_str());
         return 1;
     }

@@ -426,8 +426,9 @@ TEST_F(GtkFace, TabOrderRowsThenNextThenCloseEnterAndEscape)
         << "the window takes the keyboard focus";
     GtkWindow* win = GTK_WINDOW(W->Widget());
     // A shown window puts the focus on its first control, or on the first Tab when nothing has it yet.
-    if (!gtk_window_get_focus(win))
+    if (!gtk_window_get_focus(win)) {
         ASSERT_TRUE(PressKey("Tab"));
+    }
     std::vector<GtkWidget*> order = {gtk_window_get_focus(win)};
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(PressKey("Tab"));
