@@ -3,9 +3,13 @@
 // screenshots are written under the build folder.
 #include "tests/gtk/gtk_test_support.h"
 
+#include "app/gtk/gtk_dispatcher.h"
+#include "workers/main_thread.h"
+
 #include <glib/gstdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
@@ -406,6 +410,44 @@ TEST_F(GtkFace, FourRowsOverflowIntoAVerticalScrollBar)
     const int barWidth = gtk_widget_get_allocated_width(bar);
     for (TGtkRowPanel* r : W->RowList().Rows())
         EXPECT_EQ(gtk_widget_get_allocated_width(r->Widget()), 352 - barWidth - 5);
+}
+
+// ---- reports from workers
+
+// A worker's report runs on the main thread when the GLib main loop turns, and the worker waits for it; a report
+// still waiting when the dispatcher stops (the main loop has ended) is let go without running.
+TEST_F(GtkFace, DispatcherRunsAReportInTheMainLoopAndLetsAWaitingOneGoOnStop)
+{
+    TGtkDispatcher dispatcher;
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::thread::id ranOn;
+    std::atomic<bool> ran{false}, returned{false};
+    std::thread worker([&] {
+        const bool ok = RunOnMainThread([&] {
+            ranOn = std::this_thread::get_id();
+            ran = true;
+        });
+        EXPECT_TRUE(ok);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(ran.load()) << "ran before the main loop turned";
+    EXPECT_FALSE(returned.load()) << "the worker did not wait";
+    EXPECT_TRUE(WaitFor([&] { return returned.load(); }, 3000));
+    worker.join();
+    EXPECT_TRUE(ran.load());
+    EXPECT_EQ(ranOn, mainThread);
+
+    std::atomic<bool> lateRan{false};
+    std::atomic<int> lateResult{-1};
+    std::thread late([&] { lateResult = RunOnMainThread([&] { lateRan = true; }) ? 1 : 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dispatcher.Stop();
+    late.join();
+    EXPECT_EQ(lateResult.load(), 0);
+    EXPECT_FALSE(lateRan.load());
+    Settle(50); // the idle call queued for that report finds nothing to run
+    EXPECT_FALSE(lateRan.load());
 }
 
 // ---- keyboard
