@@ -323,6 +323,16 @@ TEST_F(GtkUpdater, APortThisUserMayNotOpenIsNamedWithTheGroupToJoin)
         EXPECT_EQ(flash.Wait().Rc, 1);
         EXPECT_EQ(ReadText(PathOf("flash.err")), "no device found\n" + expected + "\n");
     }
+    {
+        TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port, "--json"}),
+                     PathOf("flash.out"), PathOf("flash.err"));
+        EXPECT_EQ(flash.Wait().Rc, 1);
+        const nlohmann::json j = nlohmann::json::parse(ReadText(PathOf("flash.out")), nullptr, false);
+        ASSERT_TRUE(j.is_array() && j.size() == 1) << ReadText(PathOf("flash.out"));
+        EXPECT_EQ(j[0].value("port", ""), port);
+        EXPECT_EQ(j[0].value("result", ""), "no access");
+        EXPECT_EQ(j[0].value("error", ""), expected);
+    }
 
     // The window: the access line under the status pushes the status heading up into Panel4's upper part, where a
     // search without that line has nothing drawn.
