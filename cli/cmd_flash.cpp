@@ -38,13 +38,60 @@ struct TRow {
     std::string Error;
     double StartMs = 0, EndMs = 0;
     std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
+    std::string Probe;          // after a line failure: what a fresh identity request found ("" answered)
 };
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
 
-const char* ResultText(const TRow& r)
+// What happened to one device, in words; the worker's code ("update error 0xF002") stays beside them for those who
+// grep for it.
+struct TOutcome {
+    std::string Result; // programmed, skipped, interrupted, port gone, not answering, refused, busy, absent, failed
+    std::string Words;  // the sentence the text output shows
+    std::string Code;   // "0xF002", "0xE001" or empty
+};
+
+TOutcome Outcome(const TRow& r, const TPackageContents& pkg, bool interrupted)
 {
-    return !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
+    if (!r.Chosen)
+        return {"skipped", "skipped", ""};
+    // The worker's text names the last line that failed: "update error 0xF002" (flash) or "... 0xE002" (EEPROM).
+    const std::size_t at = r.Error.rfind(" 0x");
+    const bool lineCode = at != std::string::npos && r.Error.size() == at + 7 &&
+                          (r.Error[at + 3] == 'F' || r.Error[at + 3] == 'E');
+    const std::string code = lineCode ? r.Error.substr(at + 1) : "";
+    std::string line;
+    if (lineCode) {
+        const bool flash = r.Error[at + 3] == 'F';
+        const std::size_t i = std::stoul(r.Error.substr(at + 4), nullptr, 16);
+        const AZorelBootLoaderDataLines& lines = flash ? pkg.FL : pkg.EE;
+        line = Format("%s line %zu", flash ? "flash" : "EEPROM", i);
+        if (i < lines.size())
+            line += Format(" (%s 0x%.4X)", flash ? "address" : "offset", lines[i].A);
+    }
+    if (r.Programmed)
+        return {"programmed", lineCode ? "programmed; " + line + " needed re-sends" : "programmed", code};
+    if (interrupted)
+        return {"interrupted",
+                lineCode ? "interrupted before " + line + "; the device is left unreset: program it again"
+                         : "interrupted before it started",
+                code};
+    if (!r.Started && !r.Error.empty() && !lineCode)
+        return {"failed", "not started: " + r.Error, ""};
+    if (r.Error == LangText(12))
+        return {r.Probe.rfind("busy", 0) == 0 ? "busy" : "absent", r.Probe.empty() ? r.Error : r.Probe, ""};
+    if (r.Error == LangText(13))
+        return {"not answering", "the device did not answer its identity request before the first line", ""};
+    if (lineCode && r.Percent == 100)
+        return {"failed", "every line was written, but the device did not take the reset command", code};
+    if (!lineCode)
+        return {"failed", r.Error.empty() ? "failed" : r.Error, ""};
+    if (r.Probe.empty())
+        return {"refused", "refused by the device at " + line + ": it still answers, but did not take the line",
+                code};
+    if (r.Probe.rfind("absent", 0) == 0 || r.Probe.rfind("busy", 0) == 0)
+        return {"port gone", "the port went away at " + line + " (unplugged?)", code};
+    return {"not answering", "the device stopped answering at " + line, code};
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
@@ -65,49 +112,73 @@ void DrawBar(std::uint32_t pos)
     std::fflush(stdout);
 }
 
-void PrintResults(const std::vector<TRow>& rows, bool json)
+void PrintResults(const std::vector<TRow>& rows, const TPackageContents& pkg, bool interrupted, bool json)
 {
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const TRow& r : rows)
+        for (const TRow& r : rows) {
+            const TOutcome o = Outcome(r, pkg, interrupted);
             list.push_back({{"port", r.Port},
                             {"state", StateText(r.State)},
-                            {"result", ResultText(r)},
-                            {"error", r.Error},
+                            {"result", o.Result},
+                            {"words", o.Words},
+                            {"code", o.Code},
                             {"id", r.Before.dID},
                             {"version_before", VersionText(r.Before.dVerProg)},
                             {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
+        }
         std::cout << list.dump(2) << "\n";
         return;
     }
     for (const TRow& r : rows) {
-        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r.State) << ", ID "
+        const TOutcome o = Outcome(r, pkg, interrupted);
+        std::cout << r.Port << ": " << o.Words << " (" << StateText(r.State) << ", ID "
                   << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
                   << VersionText(r.Before.dVerProg);
         if (r.Finished)
             std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
         std::cout << ")";
-        if (!r.Error.empty())
-            std::cout << ": " << r.Error;
+        if (!o.Code.empty())
+            std::cout << " [" << o.Code << "]";
         std::cout << "\n";
     }
+}
+
+// After line failures, one identity request to each such port tells a device that still answers (it refused the
+// line) from one that stopped and from a port that went away.
+void ProbeFailures(std::vector<TRow>& rows)
+{
+    std::vector<std::string> ports;
+    std::vector<std::size_t> index;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        if (rows[k].Chosen && rows[k].Finished && !rows[k].Programmed && rows[k].Error != LangText(13)) {
+            ports.push_back(rows[k].Port);
+            index.push_back(k);
+        }
+    if (ports.empty())
+        return;
+    const std::vector<TPortSearch> found = SearchPorts(ports);
+    for (std::size_t j = 0; j < found.size(); ++j)
+        rows[index[j]].Probe = found[j].Ok ? "" : found[j].Error;
 }
 
 void RunFlash(const TFlashOptions& o)
 {
     Lang = 1;
     // The package first: refused exactly as the updater would refuse it, before any port is touched.
-    const ABytes container = FirmwareContainer(o.package);
     TZorelBootLoaderHexDataFile FH;
-    const TPackageContents pkg = CheckPackage(FH, container);
+    const TPackageContents pkg = CheckFirmware(ReadFirmware(o.package), FH, false);
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
     const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
 
     InstallInterruptHandler();
     std::vector<TRow> rows;
+    std::string why; // the ports that gave no device, in words
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
-        if (!s.Ok)
+        if (!s.Ok) {
+            why += (why.empty() ? "" : "; ") + s.Port + ": " + s.Error;
             continue;
+        }
         TRow r;
         r.Port = s.Port;
         r.Before = s.DevID;
@@ -115,14 +186,16 @@ void RunFlash(const TFlashOptions& o)
         r.Chosen = r.State == 1 || (r.State == 0 && o.all) || (r.State < 0 && o.force);
         rows.push_back(std::move(r));
     }
-    if (rows.empty())
-        throw Exception("no device found");
+    if (rows.empty()) {
+        if (o.json)
+            std::cout << "[]\n" << std::flush;
+        std::cerr << "no device found" << (why.empty() ? std::string(" (no port to search)") : " (" + why + ")")
+                  << "\n";
+        throw TExitCode{1};
+    }
     if (Interrupts() > 0) {
-        for (TRow& r : rows)
-            if (r.Chosen)
-                r.Error = "interrupted";
-        PrintResults(rows, o.json);
-        throw TExitCode{130};
+        PrintResults(rows, pkg, true, o.json);
+        throw TExitCode{InterruptExitCode()};
     }
 
     const bool bar = !o.json && isatty(STDOUT_FILENO);
@@ -190,11 +263,14 @@ void RunFlash(const TFlashOptions& o)
         std::printf("\n");
     for (TRow& r : rows)
         if (r.Chosen && !r.Finished && r.Error.empty())
-            r.Error = abandoned ? "interrupted" : "not started";
-    PrintResults(rows, o.json);
+            r.Error = abandoned ? "no report from its worker" : "not started";
+    const bool interrupted = Interrupts() > 0;
+    if (!interrupted)
+        ProbeFailures(rows);
+    PrintResults(rows, pkg, interrupted, o.json);
     std::cout.flush();
-    if (Interrupts() > 0)
-        throw TExitCode{130};
+    if (interrupted)
+        throw TExitCode{InterruptExitCode()};
     for (const TRow& r : rows)
         if (r.Chosen && !r.Programmed)
             throw TExitCode{1};
@@ -208,8 +284,9 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
-                 "way end, no device is reset after a failure, the results so far are printed).");
+                 "device was found or the package is refused, saying why); 130 after Ctrl-C, 143 after SIGTERM, 129 "
+                 "after SIGHUP (a closed terminal or SSH session): the lines under way end, no device is reset after "
+                 "a failure, the results so far are printed.");
     auto o = std::make_shared<TFlashOptions>();
     cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
     cmd->add_option("--port", o->ports, "port to use (repeatable); default: every port discovery lists");
@@ -217,6 +294,8 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found: port, state (needed, not required, not "
-                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms");
+                  "supported), result (programmed, skipped, interrupted, port gone, not answering, refused, busy, "
+                  "absent, failed), words, code, id, version_before, duration_ms; [] when no device answered, "
+                  "{\"error\": {\"code\", \"message\"}} when the package is refused");
     cmd->callback([o] { RunFlash(*o); });
 }

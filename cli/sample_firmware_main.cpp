@@ -39,7 +39,20 @@ int main(int argc, char** argv)
     s.Variant = static_cast<std::uint8_t>(variant);
     s.Revision = static_cast<std::uint8_t>(revision);
     s.Version = static_cast<std::uint16_t>(major << 8 | minor);
-    s.Name = Utf8ToCp1251(cyrillic ? "Тестер-1" : name);
+    const std::string given = cyrillic ? "Тестер-1" : name;
+    s.Name = Utf8ToCp1251(given);
+    // The header holds ten 8-bit characters of code page 1251: a name that does not fit is refused, not cut.
+    if (Cp1251ToUtf8(s.Name) != given) {
+        std::cerr << "bad --name " << given
+                  << ": it has characters outside code page 1251 (Latin and Cyrillic letters, digits and common "
+                     "signs), which the header cannot hold\n";
+        return 2;
+    }
+    if (s.Name.size() > 10) {
+        std::cerr << "bad --name " << given << ": " << s.Name.size()
+                  << " characters, the header holds at most 10\n";
+        return 2;
+    }
     try {
         THexDataFile image = BuildSampleImage(s);
         image.SaveAs(out);
