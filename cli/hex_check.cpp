@@ -64,8 +64,8 @@ THexRec ParseLine(const TLine& l)
                       need));
     if (s.size() > need)
         Refuse("0x0320", l.Number,
-               Format("has %zu characters after its checksum (two lines run together? the file is damaged)",
-                      s.size() - need));
+               Format("has %zu character%s after its checksum (two lines run together? the file is damaged)",
+                      s.size() - need, s.size() - need == 1 ? "" : "s"));
     try {
         return THexRec::FromText(s);
     } catch (const Exception&) {
@@ -148,9 +148,9 @@ THexCheck CheckHexText(const std::string& Text, std::uint32_t EepromLimit)
         case 4:
             if (rec.D.size() != 2)
                 Refuse("0x0322", l.Number,
-                       Format("is an extended-address record with %zu data bytes instead of two (the file is "
+                       Format("is an extended-address record with %zu data byte%s instead of two (the file is "
                               "damaged)",
-                              rec.D.size()));
+                              rec.D.size(), rec.D.size() == 1 ? "" : "s"));
             baseType = rec.T;
             base = static_cast<std::uint32_t>(rec.D[0] << 8 | rec.D[1]) << (rec.T == 2 ? 4 : 16);
             break;
