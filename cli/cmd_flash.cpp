@@ -43,18 +43,37 @@ struct TRow {
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
 
-// What happened to one device, in words; the worker's code ("update error 0xF002") stays beside them for those who
-// grep for it.
-struct TOutcome {
+// What happened to one device: everything a result line and a JSON object show, built in one place (ResultOf) and
+// formatted in one place (ResultJson, ResultText), so that a field is added once for both.
+struct TFlashResult {
+    std::string Port;
+    std::string State;  // needed, not required, not supported
     std::string Result; // programmed, skipped, interrupted, port gone, not answering, refused, busy, absent, failed
-    std::string Words;  // the sentence the text output shows
-    std::string Code;   // "0xF002", "0xE001" or empty
+    std::string Words;  // what happened as a sentence, with the line where one failed
+    std::string Code;   // the worker's line code ("0xF002" flash line 2, "0xE001" EEPROM line 1), or empty
+    std::uint64_t Id = 0;
+    std::string VersionBefore;
+    bool Timed = false;     // its worker ran to its end
+    double DurationMs = 0;  // first report to last, when Timed
 };
 
-TOutcome Outcome(const TRow& r, const TPackageContents& pkg, bool interrupted)
+TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupted)
 {
+    TFlashResult o;
+    o.Port = r.Port;
+    o.State = StateText(r.State);
+    o.Id = r.Before.dID;
+    o.VersionBefore = VersionText(r.Before.dVerProg);
+    o.Timed = r.Finished;
+    o.DurationMs = r.Finished ? r.EndMs - r.StartMs : 0;
+    auto set = [&o](const char* result, std::string words, std::string code = "") {
+        o.Result = result;
+        o.Words = std::move(words);
+        o.Code = std::move(code);
+        return o;
+    };
     if (!r.Chosen)
-        return {"skipped", "skipped", ""};
+        return set("skipped", "skipped");
     // The worker's text names the last line that failed: "update error 0xF002" (flash) or "... 0xE002" (EEPROM).
     const std::size_t at = r.Error.rfind(" 0x");
     const bool lineCode = at != std::string::npos && r.Error.size() == at + 7 &&
@@ -70,28 +89,53 @@ TOutcome Outcome(const TRow& r, const TPackageContents& pkg, bool interrupted)
             line += Format(" (%s 0x%.4X)", flash ? "address" : "offset", lines[i].A);
     }
     if (r.Programmed)
-        return {"programmed", lineCode ? "programmed; " + line + " needed re-sends" : "programmed", code};
+        return set("programmed", lineCode ? "programmed, after re-sends of " + line : "programmed", code);
     if (interrupted)
-        return {"interrupted",
-                lineCode ? "interrupted before " + line + "; the device is left unreset: program it again"
-                         : "interrupted before it started",
-                code};
+        return set("interrupted",
+                   lineCode ? "interrupted before " + line + "; the device is not reset: program it again"
+                            : "interrupted before it started",
+                   code);
     if (!r.Started && !r.Error.empty() && !lineCode)
-        return {"failed", "not started: " + r.Error, ""};
+        return set("failed", "not started: " + r.Error);
     if (r.Error == LangText(12))
-        return {r.Probe.rfind("busy", 0) == 0 ? "busy" : "absent", r.Probe.empty() ? r.Error : r.Probe, ""};
+        return set(r.Probe.rfind("busy", 0) == 0 ? "busy" : "absent", r.Probe.empty() ? r.Error : r.Probe);
     if (r.Error == LangText(13))
-        return {"not answering", "the device did not answer its identity request before the first line", ""};
+        return set("not answering", "the device did not answer its identity request before the first line");
     if (lineCode && r.Percent == 100)
-        return {"failed", "every line was written, but the device did not take the reset command", code};
+        return set("failed", "every line was written, but the device did not take the reset command", code);
     if (!lineCode)
-        return {"failed", r.Error.empty() ? "failed" : r.Error, ""};
+        return set("failed", r.Error.empty() ? "failed" : r.Error);
     if (r.Probe.empty())
-        return {"refused", "refused by the device at " + line + ": it still answers, but did not take the line",
-                code};
+        return set("refused", "refused by the device at " + line + ": it still answers, but did not take the line",
+                   code);
     if (r.Probe.rfind("absent", 0) == 0 || r.Probe.rfind("busy", 0) == 0)
-        return {"port gone", "the port went away at " + line + " (unplugged?)", code};
-    return {"not answering", "the device stopped answering at " + line, code};
+        return set("port gone", "the port went away at " + line + " (unplugged?)", code);
+    return set("not answering", "the device stopped answering at " + line, code);
+}
+
+nlohmann::ordered_json ResultJson(const TFlashResult& o)
+{
+    return {{"port", o.Port},
+            {"state", o.State},
+            {"result", o.Result},
+            {"words", o.Words},
+            {"code", o.Code},
+            {"id", o.Id},
+            {"version_before", o.VersionBefore},
+            {"duration_ms", o.Timed ? static_cast<std::int64_t>(o.DurationMs + 0.5) : 0}};
+}
+
+// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s) [0xF002]"
+std::string ResultText(const TFlashResult& o)
+{
+    std::string t = o.Port + ": " + o.Words + " (" + o.State + Format(", ID %.8llX", static_cast<unsigned long long>(o.Id)) +
+                    ", v." + o.VersionBefore;
+    if (o.Timed)
+        t += Format(", %.1f s", o.DurationMs / 1000.0);
+    t += ")";
+    if (!o.Code.empty())
+        t += " [" + o.Code + "]";
+    return t;
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
@@ -114,34 +158,16 @@ void DrawBar(std::uint32_t pos)
 
 void PrintResults(const std::vector<TRow>& rows, const TPackageContents& pkg, bool interrupted, bool json)
 {
-    if (json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const TRow& r : rows) {
-            const TOutcome o = Outcome(r, pkg, interrupted);
-            list.push_back({{"port", r.Port},
-                            {"state", StateText(r.State)},
-                            {"result", o.Result},
-                            {"words", o.Words},
-                            {"code", o.Code},
-                            {"id", r.Before.dID},
-                            {"version_before", VersionText(r.Before.dVerProg)},
-                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
-        }
-        std::cout << list.dump(2) << "\n";
-        return;
-    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const TRow& r : rows) {
-        const TOutcome o = Outcome(r, pkg, interrupted);
-        std::cout << r.Port << ": " << o.Words << " (" << StateText(r.State) << ", ID "
-                  << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
-                  << VersionText(r.Before.dVerProg);
-        if (r.Finished)
-            std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
-        std::cout << ")";
-        if (!o.Code.empty())
-            std::cout << " [" << o.Code << "]";
-        std::cout << "\n";
+        const TFlashResult o = ResultOf(r, pkg, interrupted);
+        if (json)
+            list.push_back(ResultJson(o));
+        else
+            std::cout << ResultText(o) << "\n";
     }
+    if (json)
+        std::cout << list.dump(2) << "\n";
 }
 
 // After line failures, one identity request to each such port tells a device that still answers (it refused the
