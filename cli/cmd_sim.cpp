@@ -204,7 +204,10 @@ void RunSim(const TSimOptions& o)
             }
     }
     runner.Stop();
-    dumped(runner.Dump());
+    // The last state is what a test verifies: without it the run has failed.
+    if (!runner.Dump())
+        throw Exception("cannot write the dump " + o.dump + " at the end of the run (the disk full, or the folder "
+                        "gone?): the devices' last state is lost");
 }
 
 } // namespace

@@ -158,6 +158,16 @@ int main(int argc, char** argv)
         return 1;
     } catch (const TExitCode& e) {
         return e.Code;
+    } catch (const std::exception& e) {
+        // Not a refusal of the tool's own: a fault to report, not a message to act on.
+        const std::string text = std::string("an internal failure (") + e.what() +
+                                 "); nothing was written: please report it with the command line";
+        std::cout.flush();
+        if (WantsJson(app))
+            PrintJsonError(text);
+        std::cout.flush();
+        std::cerr << "nerid: " << text << "\n";
+        return 1;
     }
     return 0;
 }

@@ -437,6 +437,29 @@ TEST_F(E2ETest, SimRefusesABadFault)
     }
 }
 
+// A dump that cannot be written is said at the start; one that fails later (its folder gone) is said, and the run
+// fails, since a test verifies the devices from it.
+TEST_F(E2ETest, SimSaysWhenItsDumpCannotBeWritten)
+{
+    const TRun r = Nerid({"sim", "--dump", PathOf("no-such-folder/d.json")});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_EQ(r.Err, "cannot write " + PathOf("no-such-folder/d.json") + ": no such folder " +
+                         PathOf("no-such-folder") + "\n");
+    EXPECT_EQ(r.Out, "");
+
+    fs::create_directories(PathOf("gone"));
+    const std::string dump = PathOf("gone/d.json");
+    TChild sim(Argv("nerid", {"sim", "--dump", dump}), "", PathOf("sim.err"));
+    ASSERT_EQ(sim.ReadLines(1, 5000).size(), 1u);
+    EXPECT_TRUE(fs::exists(dump)); // written at the start
+    fs::remove_all(PathOf("gone"));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait().Rc, 1);
+    EXPECT_EQ(ReadText(PathOf("sim.err")), "cannot write the dump " + dump +
+                                               " at the end of the run (the disk full, or the folder gone?): the "
+                                               "devices' last state is lost\n");
+}
+
 // Every fault a user can meet with `nerid flash`, each row with the result it must give and a bound on its time. All
 // rows run at once, each with its own simulator and its own tool process, so the table costs its slowest row (a
 // line that never answers: three attempts of a frame and its re-send, about 10.5 s). After a failure no device is
