@@ -1,11 +1,14 @@
 // nerid-sample-firmware: writes the sample firmware as Intel HEX, with the header fields chosen on the command line.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
 #include "base/cp1251.h"
 #include "base/error.h"
+#include "cli/files.h"
 #include "cli/sample.h"
 
 int main(int argc, char** argv)
@@ -54,8 +57,15 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
+        // The same output rules as nerid's: a regular file or a link's target, written whole or not at all.
+        const std::filesystem::path target = CheckOutput(out, {});
         THexDataFile image = BuildSampleImage(s);
-        image.SaveAs(out);
+        std::ostringstream text;
+        image.WriteStream(text, image.Data());
+        const std::string t = text.str();
+        WriteFileReplacing(target, ABytes(t.begin(), t.end()),
+                           std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                               std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     } catch (const Exception& e) {
         std::cerr << e.what() << "\n";
         return 1;

@@ -525,7 +525,7 @@ TEST_F(ToolsTest, JsonIsOneDocumentInEveryOutcome)
     }
 }
 
-TEST_F(ToolsTest, SampleNamesThatTheHeaderCannotHoldAreRefused)
+TEST_F(ToolsTest, SampleGeneratorRefusesWhatItCannotWrite)
 {
     struct TCase {
         std::string Name, Err;
@@ -540,6 +540,9 @@ TEST_F(ToolsTest, SampleNamesThatTheHeaderCannotHoldAreRefused)
         EXPECT_FALSE(fs::exists(PathOf("n.hex")));
     }
     EXPECT_EQ(Run("nerid-sample-firmware", {"-o", PathOf("n.hex"), "--name", "Прибор-10X"}).Rc, 0); // ten fit
+    const TRun w = Run("nerid-sample-firmware", {"-o", PathOf("no/n.hex")});
+    EXPECT_EQ(w.Rc, 1);
+    EXPECT_EQ(w.Err, "cannot write " + PathOf("no/n.hex") + ": no such folder " + PathOf("no") + "\n");
 }
 
 } // namespace
