@@ -68,8 +68,9 @@ std::string FileErrorText(const std::error_code& ec)
 ABytes ReadFileBytes(const fs::path& Path)
 {
     std::error_code ec;
-    if (fs::is_directory(Path, ec))
-        throw Exception("cannot read " + Path.string() + ": it is a folder");
+    // A FIFO or a device would be read until it ends, if ever: only regular files are firmware, bases or dumps.
+    if (const fs::file_status st = fs::status(Path, ec); fs::exists(st) && !fs::is_regular_file(st))
+        throw Exception("cannot read " + Path.string() + ": " + KindText(st.type()) + ", not a regular file");
     std::ifstream f(Path, std::ios::binary);
     if (!f)
         throw Exception("cannot read " + Path.string() + ": " +

@@ -9,7 +9,8 @@
 
 #include "package/bytes.h"
 
-// The whole file. Raises Exception("cannot read FILE: reason").
+// The whole file; only a regular file is read (a FIFO or device is refused, not waited on). Raises
+// Exception("cannot read FILE: reason").
 ABytes ReadFileBytes(const std::filesystem::path& Path);
 
 // The file an output name stands for: the name itself, or, for a symbolic link, the file at the end of its chain of

@@ -72,8 +72,6 @@ TFirmwareKind DetectFirmwareKind(const ABytes& File)
 TFirmware ReadFirmware(const std::filesystem::path& Path)
 {
     std::error_code ec;
-    if (std::filesystem::is_directory(Path, ec))
-        throw Exception("0x0310: " + Path.string() + " is a folder, not a firmware file");
     if (!std::filesystem::exists(Path, ec))
         throw Exception("0x0310: " + Path.string() + " does not exist");
     ABytes file;

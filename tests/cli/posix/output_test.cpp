@@ -104,6 +104,14 @@ TEST_F(OutputTest, NothingButARegularFileThatIsNoInputIsReplaced)
     EXPECT_TRUE(fs::is_empty(PathOf("folder")));
     ExpectNoTemporaryFile();
 
+    // a FIFO or device as input is refused, not waited on
+    for (const std::string& in : {PathOf("fifo"), device}) {
+        const TRun i = Nerid({"info", in});
+        EXPECT_EQ(i.Rc, 1);
+        EXPECT_EQ(i.Err, "0x0310: cannot read " + in + ": " +
+                             (in == device ? "it is a device" : "it is a FIFO (named pipe)") + ", not a regular file\n");
+    }
+
     // container: the same rule
     const TRun r = Nerid({"container", Hex, "-o", PathOf("hard.hex")});
     EXPECT_EQ(r.Rc, 1);
