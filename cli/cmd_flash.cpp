@@ -128,8 +128,8 @@ nlohmann::ordered_json ResultJson(const TFlashResult& o)
 // "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s) [0xF002]"
 std::string ResultText(const TFlashResult& o)
 {
-    std::string t = o.Port + ": " + o.Words + " (" + o.State + Format(", ID %.8llX", static_cast<unsigned long long>(o.Id)) +
-                    ", v." + o.VersionBefore;
+    std::string t = o.Port + ": " + o.Words + " (" + o.State +
+                    Format(", ID %.8llX, v.", static_cast<unsigned long long>(o.Id)) + o.VersionBefore;
     if (o.Timed)
         t += Format(", %.1f s", o.DurationMs / 1000.0);
     t += ")";

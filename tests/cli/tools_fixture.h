@@ -58,9 +58,10 @@ protected:
     std::string Base()
     {
         const std::string p = PathOf(ToolName("base"));
-        std::filesystem::copy_file(std::filesystem::path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
-                      std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::permissions(p, std::filesystem::perms::owner_all | std::filesystem::perms::group_read | std::filesystem::perms::group_exec);
+        namespace fs = std::filesystem;
+        fs::copy_file(fs::path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
+                      fs::copy_options::overwrite_existing);
+        fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
         return p;
     }
 
