@@ -38,13 +38,104 @@ struct TRow {
     std::string Error;
     double StartMs = 0, EndMs = 0;
     std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
+    std::string Probe;          // after a line failure: what a fresh identity request found ("" answered)
 };
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
 
-const char* ResultText(const TRow& r)
+// What happened to one device: everything a result line and a JSON object show, built in one place (ResultOf) and
+// formatted in one place (ResultJson, ResultText), so that a field is added once for both.
+struct TFlashResult {
+    std::string Port;
+    std::string State;  // needed, not required, not supported
+    std::string Result; // programmed, skipped, interrupted, port gone, not answering, refused, busy, absent, failed
+    std::string Words;  // what happened as a sentence, with the line where one failed
+    std::string Code;   // the worker's line code ("0xF002" flash line 2, "0xE001" EEPROM line 1), or empty
+    std::uint64_t Id = 0;
+    std::string VersionBefore;
+    bool Timed = false;     // its worker ran to its end
+    double DurationMs = 0;  // first report to last, when Timed
+};
+
+TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupted)
 {
-    return !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
+    TFlashResult o;
+    o.Port = r.Port;
+    o.State = StateText(r.State);
+    o.Id = r.Before.dID;
+    o.VersionBefore = VersionText(r.Before.dVerProg);
+    o.Timed = r.Finished;
+    o.DurationMs = r.Finished ? r.EndMs - r.StartMs : 0;
+    auto set = [&o](const char* result, std::string words, std::string code = "") {
+        o.Result = result;
+        o.Words = std::move(words);
+        o.Code = std::move(code);
+        return o;
+    };
+    if (!r.Chosen)
+        return set("skipped", "skipped");
+    // The worker's text names the last line that failed: "update error 0xF002" (flash) or "... 0xE002" (EEPROM).
+    const std::size_t at = r.Error.rfind(" 0x");
+    const bool lineCode = at != std::string::npos && r.Error.size() == at + 7 &&
+                          (r.Error[at + 3] == 'F' || r.Error[at + 3] == 'E');
+    const std::string code = lineCode ? r.Error.substr(at + 1) : "";
+    std::string line;
+    if (lineCode) {
+        const bool flash = r.Error[at + 3] == 'F';
+        const std::size_t i = std::stoul(r.Error.substr(at + 4), nullptr, 16);
+        const AZorelBootLoaderDataLines& lines = flash ? pkg.FL : pkg.EE;
+        line = Format("%s line %zu", flash ? "flash" : "EEPROM", i);
+        if (i < lines.size())
+            line += Format(" (%s 0x%.4X)", flash ? "address" : "offset", lines[i].A);
+    }
+    if (r.Programmed)
+        return set("programmed", lineCode ? "programmed, after re-sends of " + line : "programmed", code);
+    if (interrupted)
+        return set("interrupted",
+                   lineCode ? "interrupted before " + line + "; the device is not reset: program it again"
+                            : "interrupted before it started",
+                   code);
+    if (!r.Started && !r.Error.empty() && !lineCode)
+        return set("failed", "not started: " + r.Error);
+    if (r.Error == LangText(12))
+        return set(r.Probe.rfind("busy", 0) == 0 ? "busy" : "absent", r.Probe.empty() ? r.Error : r.Probe);
+    if (r.Error == LangText(13))
+        return set("not answering", "the device did not answer its identity request before the first line");
+    if (lineCode && r.Percent == 100)
+        return set("failed", "every line was written, but the device did not take the reset command", code);
+    if (!lineCode)
+        return set("failed", r.Error.empty() ? "failed" : r.Error);
+    if (r.Probe.empty())
+        return set("refused", "refused by the device at " + line + ": it still answers, but did not take the line",
+                   code);
+    if (r.Probe.rfind("absent", 0) == 0 || r.Probe.rfind("busy", 0) == 0)
+        return set("port gone", "the port went away at " + line + " (unplugged?)", code);
+    return set("not answering", "the device stopped answering at " + line, code);
+}
+
+nlohmann::ordered_json ResultJson(const TFlashResult& o)
+{
+    return {{"port", o.Port},
+            {"state", o.State},
+            {"result", o.Result},
+            {"words", o.Words},
+            {"code", o.Code},
+            {"id", o.Id},
+            {"version_before", o.VersionBefore},
+            {"duration_ms", o.Timed ? static_cast<std::int64_t>(o.DurationMs + 0.5) : 0}};
+}
+
+// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s) [0xF002]"
+std::string ResultText(const TFlashResult& o)
+{
+    std::string t = o.Port + ": " + o.Words + " (" + o.State +
+                    Format(", ID %.8llX, v.", static_cast<unsigned long long>(o.Id)) + o.VersionBefore;
+    if (o.Timed)
+        t += Format(", %.1f s", o.DurationMs / 1000.0);
+    t += ")";
+    if (!o.Code.empty())
+        t += " [" + o.Code + "]";
+    return t;
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
@@ -65,52 +156,59 @@ void DrawBar(std::uint32_t pos)
     std::fflush(stdout);
 }
 
-void PrintResults(const std::vector<TRow>& rows, bool json)
+void PrintResults(const std::vector<TRow>& rows, const TPackageContents& pkg, bool interrupted, bool json)
 {
-    if (json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const TRow& r : rows)
-            list.push_back({{"port", r.Port},
-                            {"state", StateText(r.State)},
-                            {"result", ResultText(r)},
-                            {"error", r.Error},
-                            {"id", r.Before.dID},
-                            {"version_before", VersionText(r.Before.dVerProg)},
-                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
-        std::cout << list.dump(2) << "\n";
-        return;
-    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const TRow& r : rows) {
-        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r.State) << ", ID "
-                  << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
-                  << VersionText(r.Before.dVerProg);
-        if (r.Finished)
-            std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
-        std::cout << ")";
-        if (!r.Error.empty())
-            std::cout << ": " << r.Error;
-        std::cout << "\n";
+        const TFlashResult o = ResultOf(r, pkg, interrupted);
+        if (json)
+            list.push_back(ResultJson(o));
+        else
+            std::cout << ResultText(o) << "\n";
     }
+    if (json)
+        std::cout << list.dump(2) << "\n";
+}
+
+// After line failures, one identity request to each such port tells a device that still answers (it refused the
+// line) from one that stopped and from a port that went away.
+void ProbeFailures(std::vector<TRow>& rows)
+{
+    std::vector<std::string> ports;
+    std::vector<std::size_t> index;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        if (rows[k].Chosen && rows[k].Finished && !rows[k].Programmed && rows[k].Error != LangText(13)) {
+            ports.push_back(rows[k].Port);
+            index.push_back(k);
+        }
+    if (ports.empty())
+        return;
+    const std::vector<TPortSearch> found = SearchPorts(ports);
+    for (std::size_t j = 0; j < found.size(); ++j)
+        rows[index[j]].Probe = found[j].Ok ? "" : found[j].Error;
 }
 
 void RunFlash(const TFlashOptions& o)
 {
     Lang = 1;
     // The package first: refused exactly as the updater would refuse it, before any port is touched.
-    const ABytes container = FirmwareContainer(o.package);
     TZorelBootLoaderHexDataFile FH;
-    const TPackageContents pkg = CheckPackage(FH, container);
+    const TPackageContents pkg = CheckFirmware(ReadFirmware(o.package), FH, false);
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
     const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
 
     InstallInterruptHandler();
     std::vector<TRow> rows;
     std::vector<TPortSearch> refused; // ports this user may not open: the reason a search may find nothing
+    std::string why;                  // the ports that gave no device, in words
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
         if (s.Refused)
             refused.push_back(s);
-        if (!s.Ok)
+        if (!s.Ok) {
+            // The access text names its port itself.
+            why += (why.empty() ? "" : "; ") + (s.Refused ? s.Error : s.Port + ": " + s.Error);
             continue;
+        }
         TRow r;
         r.Port = s.Port;
         r.Before = s.DevID;
@@ -119,22 +217,19 @@ void RunFlash(const TFlashOptions& o)
         rows.push_back(std::move(r));
     }
     if (rows.empty()) {
-        std::string why;
+        // A port this user may not open is a row of its own: the one thing here that the user can mend.
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const TPortSearch& s : refused) {
-            why += "\n" + s.Error;
-            list.push_back({{"port", s.Port}, {"result", "no access"}, {"error", s.Error}});
-        }
-        if (o.json && !refused.empty())
-            std::cout << list.dump(2) << std::endl;
-        throw Exception("no device found" + why);
+        for (const TPortSearch& s : refused)
+            list.push_back({{"port", s.Port}, {"result", "no access"}, {"words", s.Error}, {"code", ""}});
+        if (o.json)
+            std::cout << list.dump(2) << "\n" << std::flush;
+        std::cerr << "no device found" << (why.empty() ? std::string(" (no port to search)") : " (" + why + ")")
+                  << "\n";
+        throw TExitCode{1};
     }
     if (Interrupts() > 0) {
-        for (TRow& r : rows)
-            if (r.Chosen)
-                r.Error = "interrupted";
-        PrintResults(rows, o.json);
-        throw TExitCode{130};
+        PrintResults(rows, pkg, true, o.json);
+        throw TExitCode{InterruptExitCode()};
     }
 
     const bool bar = !o.json && isatty(STDOUT_FILENO);
@@ -202,11 +297,14 @@ void RunFlash(const TFlashOptions& o)
         std::printf("\n");
     for (TRow& r : rows)
         if (r.Chosen && !r.Finished && r.Error.empty())
-            r.Error = abandoned ? "interrupted" : "not started";
-    PrintResults(rows, o.json);
+            r.Error = abandoned ? "no report from its worker" : "not started";
+    const bool interrupted = Interrupts() > 0;
+    if (!interrupted)
+        ProbeFailures(rows);
+    PrintResults(rows, pkg, interrupted, o.json);
     std::cout.flush();
-    if (Interrupts() > 0)
-        throw TExitCode{130};
+    if (interrupted)
+        throw TExitCode{InterruptExitCode()};
     for (const TRow& r : rows)
         if (r.Chosen && !r.Programmed)
             throw TExitCode{1};
@@ -220,8 +318,9 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
-                 "way end, no device is reset after a failure, the results so far are printed).");
+                 "device was found or the package is refused, saying why); 130 after Ctrl-C, 143 after SIGTERM, 129 "
+                 "after SIGHUP (a closed terminal or SSH session): the lines under way end, no device is reset after "
+                 "a failure, the results so far are printed.");
     auto o = std::make_shared<TFlashOptions>();
     cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
     cmd->add_option("--port", o->ports, "port to use (repeatable); default: every port discovery lists");
@@ -229,6 +328,8 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found: port, state (needed, not required, not "
-                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms");
+                  "supported), result (programmed, skipped, interrupted, port gone, not answering, refused, busy, "
+                  "absent, failed), words, code, id, version_before, duration_ms; [] when no device answered, "
+                  "{\"error\": {\"code\", \"message\"}} when the package is refused");
     cmd->callback([o] { RunFlash(*o); });
 }

@@ -24,6 +24,17 @@ struct TInfo {
 // Version the way the window's caption writes it: major in hex, minor as two hex digits.
 std::string VersionText(std::uint16_t vp) { return Format("%x.%.2x", vp >> 8, vp & 0xFF); }
 
+// The header's date word (low byte year, high byte month, BCD) as an ISO 8601 year and month, "2024-06"; empty when
+// the word holds no BCD date.
+std::string HeaderDate(std::uint16_t dt)
+{
+    const unsigned y = dt & 0xFF, m = dt >> 8;
+    auto bcd = [](unsigned b) { return (b >> 4) < 10 && (b & 0x0F) < 10; };
+    if (!bcd(y) || !bcd(m) || m == 0 || m > 0x12)
+        return {};
+    return Format("20%.2X-%.2X", y, m);
+}
+
 void PrintJson(const TInfo& s)
 {
     nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
@@ -34,7 +45,9 @@ void PrintJson(const TInfo& s)
                               {"type", s.B.TD},
                               {"variant", s.B.IP},
                               {"revision", s.B.IZ},
-                              {"date", s.B.DT},
+                              {"date", HeaderDate(s.B.DT).empty() ? nlohmann::ordered_json()
+                                                                  : nlohmann::ordered_json(HeaderDate(s.B.DT))},
+                              {"date_word", s.B.DT},
                               {"end", s.B.EP},
                               {"checksum", s.B.CS},
                               {"checksum_computed", s.Computed},
@@ -51,7 +64,8 @@ void PrintText(const TInfo& s)
               << "version:       " << VersionText(s.B.VP) << "\n"
               << Format("type:          %u\n", s.B.TD) << Format("variant:       %u\n", s.B.IP)
               << Format("revision:      %u\n", s.B.IZ)
-              << Format("date:          0x%.4X (year %.2X, month %.2X)\n", s.B.DT, s.B.DT & 0xFF, s.B.DT >> 8)
+              << Format("date:          %s (word 0x%.4X)\n",
+                        HeaderDate(s.B.DT).empty() ? "not a BCD date" : HeaderDate(s.B.DT).c_str(), s.B.DT)
               << Format("end:           0x%.4X (word address)\n", s.B.EP)
               << Format("checksum:      0x%.4X stored, 0x%.4X computed (%s)\n", s.B.CS, s.Computed,
                         s.Computed == s.B.CS ? "ok" : "differs")
@@ -73,21 +87,23 @@ void AddInfoCommand(CLI::App& app)
                                            "code text and exits with 1.");
     auto file = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
+    auto strict = std::make_shared<bool>(false);
     cmd->add_option("FILE", *file, "updater executable, block container or Intel HEX file")->required();
     cmd->add_flag("--json", *json, "print one JSON object");
-    cmd->callback([file, json] {
-        const ABytes container = FirmwareContainer(*file);
+    cmd->add_flag("--strict", *strict, "refuse firmware that reading only warns about");
+    cmd->callback([file, json, strict] {
+        const TFirmware fw = ReadFirmware(*file);
         TZorelBootLoaderHexDataFile FH;
         TInfo s;
         std::string failure;
         try {
-            const TPackageContents c = CheckPackage(FH, container);
+            const TPackageContents c = CheckFirmware(fw, FH, *strict);
             s.B = c.B;
             s.FlashLines = c.FL.size();
             s.EepromLines = c.EE.size();
         } catch (const Exception& e) {
-            // A checksum that differs still leaves a readable package: show it, then fail with the code.
-            if (std::string(e.what()) != "0x0304")
+            // A checksum that differs still leaves a readable package: show it, then fail with the refusal.
+            if (std::string(e.what()).rfind("0x0304:", 0) != 0)
                 throw;
             failure = e.what();
             s.B = FH.BootLoaderInfo();
@@ -105,8 +121,9 @@ void AddInfoCommand(CLI::App& app)
         else
             PrintText(s);
         if (!failure.empty()) {
-            std::cout.flush();
-            throw Exception(failure);
+            std::cout.flush(); // stdout already has its one document
+            std::cerr << failure << "\n";
+            throw TExitCode{1};
         }
     });
 }

@@ -59,7 +59,9 @@ void AddSearchCommand(CLI::App& app)
         else
             PrintText(results);
         std::cout.flush();
-        if (!any)
-            throw Exception("no device answered");
+        if (!any) {
+            std::cerr << "no device answered\n"; // stdout already has its one document
+            throw TExitCode{1};
+        }
     });
 }

@@ -11,6 +11,7 @@
 #include "base/cp1251.h"
 #include "base/error.h"
 #include "base/format.h"
+#include "cli/files.h"
 #include "serial/virtual_ports.h"
 #include "sim/sim_runner.h"
 
@@ -165,8 +166,13 @@ void RunSim(const TSimOptions& o)
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // A dump that cannot be written is said at once, not found missing after a run.
+    if (!c.dumpPath.empty())
+        c.dumpPath = CheckOutput(c.dumpPath, {}).string();
     SimRunner runner(c);
     const std::vector<std::string> pts = runner.Open();
+    if (!runner.Dump())
+        throw Exception("cannot write the dump " + o.dump + ": check that its folder is writable");
     TRegistrations links;
     std::vector<std::string> paths;
     for (std::size_t k = 0; k < pts.size(); ++k)
@@ -177,12 +183,19 @@ void RunSim(const TSimOptions& o)
     std::cout.flush();
 
     std::vector<bool> gone(pts.size(), false);
+    bool dumpFailing = false; // said once per run of failed writes
+    auto dumped = [&](bool ok) {
+        if (!ok && !dumpFailing)
+            std::cerr << "nerid sim: cannot write the dump " << o.dump << " (the disk full, or the folder gone?)"
+                      << std::endl;
+        dumpFailing = !ok;
+    };
     for (;;) {
         const timespec tick{0, 100 * 1000 * 1000};
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
         if (sig > 0)
             break;
-        runner.DumpIfDue();
+        dumped(runner.DumpIfDue());
         // A device that hung up is unplugged: its pty number may soon belong to someone else.
         for (std::size_t k = 0; k < pts.size(); ++k)
             if (!gone[k] && runner.HungUp(static_cast<int>(k))) {
@@ -191,6 +204,10 @@ void RunSim(const TSimOptions& o)
             }
     }
     runner.Stop();
+    // The last state is what a test verifies: without it the run has failed.
+    if (!runner.Dump())
+        throw Exception("cannot write the dump " + o.dump + " at the end of the run (the disk full, or the folder "
+                        "gone?): the devices' last state is lost");
 }
 
 } // namespace

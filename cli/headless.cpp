@@ -85,10 +85,38 @@ std::vector<TPortSearch> SearchPorts(const std::vector<std::string>& ports)
         }
     }
     d.PumpUntil([&] { return st->left == 0; }, kSearchWaitMs);
-    for (std::size_t i = 0; i < ports.size(); ++i)
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         if (!st->reported[i])
             st->results[i].Error = LangText(13);
+        else if (st->results[i].Error == LangText(12)) // the worker's one text for every port it cannot open
+            st->results[i].Error = PortTrouble(ports[i]);
+    }
     return st->results;
+}
+
+std::string PortTrouble(const std::string& port)
+{
+    THandle h = INVALID_PORT_HANDLE;
+    try {
+        h = TBasicComPortCtrl::Open(port, GENERIC_READ_WRITE);
+    } catch (const std::exception& e) {
+        // The port layer's texts: "... >> Порт занят." (busy), "... >> Порт не найден." (no such port), else the
+        // system's reason after " >> ".
+        const std::string t = e.what();
+        if (t.find("Порт занят") != std::string::npos)
+            return "busy (held by another program)";
+        if (t.find("Порт не найден") != std::string::npos)
+            return "absent (no such port)";
+        const std::size_t at = t.find(" >> ");
+        return "cannot be opened: " + (at == std::string::npos ? t : t.substr(at + 4));
+    }
+    TBasicComPortCtrl::Close(h);
+    return LangText(12);
+}
+
+std::string Plural(long long n, const char* one, const char* many)
+{
+    return Format("%lld %s", n, n == 1 ? one : many);
 }
 
 std::string VersionText(std::uint16_t v) { return Format("%x.%.2x", v >> 8, v & 0xFF); }

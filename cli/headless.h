@@ -14,11 +14,18 @@
 #include "workers/pumped_dispatcher.h"
 #include "workers/thread_ctrl.h"
 
-// Ctrl-C (SIGINT, SIGTERM; the console's Ctrl-C and Ctrl-Break on Windows) counts instead of ending the tool; call
-// once, before any worker starts. Platform part (posix/, win32/).
+// Ctrl-C (SIGINT, SIGTERM, SIGHUP; the console's Ctrl-C and Ctrl-Break on Windows) counts instead of ending the
+// tool; call once, before any worker starts. A closed pipe no longer ends the tool either (SIGPIPE ignored): a write
+// to it fails instead. Platform part (posix/, win32/).
 void InstallInterruptHandler();
 // How many interrupts have arrived.
 int Interrupts();
+// The exit code of a run the first interrupt ended: 128 + its signal number (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
+int InterruptExitCode();
+
+// Why a port cannot be opened, in words: "busy (held by another program)", "absent (no such port)" or the system's
+// reason; "device is not available" when it opens now. Opens and closes the port; main thread.
+std::string PortTrouble(const std::string& port);
 
 // The dispatcher the workers report through, installed on first use; pumped by the tool's main thread.
 TPumpedDispatcher& ToolDispatcher();
@@ -41,6 +48,9 @@ struct TPortSearch {
 // One search worker per port, all at once, as the window's search pass; returns when every worker has reported,
 // in port order.
 std::vector<TPortSearch> SearchPorts(const std::vector<std::string>& ports);
+
+// A count with its noun: "1 reset", "2 resets".
+std::string Plural(long long n, const char* one, const char* many);
 
 // Version word as the window shows it: "1.04".
 std::string VersionText(std::uint16_t v);

@@ -1,11 +1,14 @@
 // nerid-sample-firmware: writes the sample firmware as Intel HEX, with the header fields chosen on the command line.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
 #include "base/cp1251.h"
 #include "base/error.h"
+#include "cli/files.h"
 #include "cli/sample.h"
 
 int main(int argc, char** argv)
@@ -39,10 +42,30 @@ int main(int argc, char** argv)
     s.Variant = static_cast<std::uint8_t>(variant);
     s.Revision = static_cast<std::uint8_t>(revision);
     s.Version = static_cast<std::uint16_t>(major << 8 | minor);
-    s.Name = Utf8ToCp1251(cyrillic ? "Тестер-1" : name);
+    const std::string given = cyrillic ? "Тестер-1" : name;
+    s.Name = Utf8ToCp1251(given);
+    // The header holds ten 8-bit characters of code page 1251: a name that does not fit is refused, not cut.
+    if (Cp1251ToUtf8(s.Name) != given) {
+        std::cerr << "bad --name " << given
+                  << ": it has characters outside code page 1251 (Latin and Cyrillic letters, digits and common "
+                     "signs), which the header cannot hold\n";
+        return 2;
+    }
+    if (s.Name.size() > 10) {
+        std::cerr << "bad --name " << given << ": " << s.Name.size()
+                  << " characters, the header holds at most 10\n";
+        return 2;
+    }
     try {
+        // The same output rules as nerid's: a regular file or a link's target, written whole or not at all.
+        const std::filesystem::path target = CheckOutput(out, {});
         THexDataFile image = BuildSampleImage(s);
-        image.SaveAs(out);
+        std::ostringstream text;
+        image.WriteStream(text, image.Data());
+        const std::string t = text.str();
+        WriteFileReplacing(target, ABytes(t.begin(), t.end()),
+                           std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                               std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     } catch (const Exception& e) {
         std::cerr << e.what() << "\n";
         return 1;

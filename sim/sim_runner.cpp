@@ -260,16 +260,15 @@ std::string SimRunner::DumpText()
     return nlohmann::json{{"devices", devices}}.dump(1);
 }
 
-void SimRunner::DumpIfDue()
+bool SimRunner::DumpIfDue()
 {
-    if (FDumpDue.exchange(false))
-        Dump();
+    return !FDumpDue.exchange(false) || Dump();
 }
 
-void SimRunner::Dump()
+bool SimRunner::Dump()
 {
     if (FConfig.dumpPath.empty())
-        return;
+        return true;
     std::lock_guard<std::mutex> g(FDumpLock);
     const std::string text = DumpText();
     // Written aside and renamed, so that a reader never sees half a file.
@@ -277,8 +276,15 @@ void SimRunner::Dump()
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         f << text;
-        if (!f)
-            return;
+        f.flush();
+        if (!f) {
+            std::remove(tmp.c_str());
+            return false;
+        }
     }
-    std::rename(tmp.c_str(), FConfig.dumpPath.c_str());
+    if (std::rename(tmp.c_str(), FConfig.dumpPath.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
 }

@@ -39,10 +39,11 @@ public:
     void Start();
     // Ends every device thread (idempotent); writes the dump once more.
     void Stop();
-    // Writes the dump now (no-op without a dump path).
-    void Dump();
+    // Writes the dump now (no-op without a dump path). False when the file could not be written.
+    bool Dump();
     // Writes the dump if a device has been reset or has hung up since the last one; the owner calls it now and then.
-    void DumpIfDue();
+    // False when that write failed.
+    bool DumpIfDue();
 
     // Snapshot of a device, for in-process tests (taken under the device's lock).
     SimDevice Device(int index);

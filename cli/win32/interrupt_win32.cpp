@@ -23,6 +23,8 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); 
 
 int Interrupts() { return gInterrupts.load(); }
 
+int InterruptExitCode() { return 130; }
+
 void StartWorker(std::unique_ptr<TCustomThreadCtrl>& w)
 {
     w->ThreadBegin();

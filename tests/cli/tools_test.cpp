@@ -1,7 +1,9 @@
 // The nerid tool and the sample firmware generator, run as processes from the build folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 
@@ -10,74 +12,14 @@
 #include "base/error.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
+#include "package/hex.h"
 #include "package/validate.h"
 #include "tests/package/test_files.h"
-#include "tests/cli/process.h"
+#include "tests/cli/tools_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-class ToolsTest : public TempDirTest {
-protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        const std::string tools = ToolsFolder();
-        ASSERT_FALSE(tools.empty()) << "no tools folder (NERID_BUILD_DIR is not set)";
-        Tools = fs::path(tools);
-        ASSERT_TRUE(fs::exists(Tools / ToolName("nerid")));
-    }
-
-    // Runs a tool of the build folder with the arguments; captures its exit code and output.
-    TRun Run(const std::string& tool, const std::vector<std::string>& args)
-    {
-        return RunProgram((Tools / ToolName(tool)).string(), args, PathOf("out.txt"), PathOf("err.txt"));
-    }
-
-    TRun Nerid(const std::vector<std::string>& args) { return Run("nerid", args); }
-
-    std::string Sample(const std::string& name, const std::vector<std::string>& args = {})
-    {
-        std::vector<std::string> a = {"-o", PathOf(name)};
-        a.insert(a.end(), args.begin(), args.end());
-        const TRun r = Run("nerid-sample-firmware", a);
-        EXPECT_EQ(r.Rc, 0) << r.Err;
-        return PathOf(name);
-    }
-
-    std::string Container(const std::string& hex, const std::string& name)
-    {
-        const TRun r = Nerid({"container", hex, "-o", PathOf(name)});
-        EXPECT_EQ(r.Rc, 0) << r.Err;
-        return PathOf(name);
-    }
-
-    // A small executable to put a package behind: it ends with status 0.
-    std::string Base()
-    {
-        const std::string p = PathOf(ToolName("base"));
-        fs::copy_file(fs::path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
-                      fs::copy_options::overwrite_existing);
-        fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-        return p;
-    }
-
-    nlohmann::json InfoJson(const std::string& file)
-    {
-        const TRun r = Nerid({"info", file, "--json"});
-        EXPECT_EQ(r.Rc, 0) << r.Err;
-        return nlohmann::json::parse(r.Out);
-    }
-
-    fs::path Tools;
-};
 
 TEST_F(ToolsTest, SampleContainerHasTheWorkedExampleShape)
 {
@@ -142,7 +84,8 @@ TEST_P(PackInfo, InfoShowsWhatWasPacked)
     EXPECT_EQ(j["type"], c.Type);
     EXPECT_EQ(j["variant"], c.Variant);
     EXPECT_EQ(j["revision"], c.Revision);
-    EXPECT_EQ(j["date"], 0x0624);
+    EXPECT_EQ(j["date"], "2024-06");
+    EXPECT_EQ(j["date_word"], 0x0624);
     EXPECT_EQ(j["end"], 0x3FFF);
     EXPECT_EQ(j["checksum"], j["checksum_computed"]);
     EXPECT_EQ(j["checksum_ok"], true);
@@ -178,14 +121,15 @@ TEST_F(ToolsTest, PackRefusesWhatTheUpdaterRefusesAndLeavesNoFile)
     const std::string updater = PathOf("updater");
     WriteBytes(updater, {1, 2, 3});
     const TRun r = Nerid({"pack", PathOf("bad.bin"), "-o", updater, "--base", Base()});
-    EXPECT_NE(r.Rc, 0);
-    EXPECT_EQ(r.Err, "0x0304\n");
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_EQ(r.Err, "0x0304: the program's checksum is 0x0F2E, its header says 0x0F2F (damaged firmware, or a "
+                     "header not updated after a change)\n");
     EXPECT_EQ(ReadBytes(updater), (ABytes{1, 2, 3}));
 
     WriteBytes(PathOf("empty.bin"), {0, 0});
     const TRun e = Nerid({"pack", PathOf("empty.bin"), "-o", PathOf("u2"), "--base", Base()});
-    EXPECT_NE(e.Rc, 0);
-    EXPECT_EQ(e.Err, "0x0303\n");
+    EXPECT_EQ(e.Rc, 1);
+    EXPECT_EQ(e.Err, "0x0303: the container holds no data (a file without firmware?)\n");
     EXPECT_FALSE(fs::exists(PathOf("u2")));
 
     // an unwritable output leaves no temporary file behind
@@ -217,7 +161,7 @@ TEST_F(ToolsTest, InfoOfABadChecksumShowsBothAndFails)
     WriteBytes(PathOf("bad.bin"), c);
     const TRun r = Nerid({"info", PathOf("bad.bin"), "--json"});
     EXPECT_EQ(r.Rc, 1);
-    EXPECT_EQ(r.Err, "0x0304\n");
+    EXPECT_EQ(r.Err.rfind("0x0304: the program's checksum is 0x", 0), 0u) << r.Err;
     const nlohmann::json j = nlohmann::json::parse(r.Out);
     EXPECT_EQ(j["checksum_ok"], false);
     EXPECT_NE(j["checksum"], j["checksum_computed"]);
@@ -244,21 +188,29 @@ TEST_P(InfoBad, PrintsTheCodeAndFails)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InfoBad,
-    ::testing::Values(BadCase{"empty", {}, "0x0301"}, BadCase{"one byte", {7}, "0x0301"},
-                      BadCase{"short table", {2, 0, 0, 0}, "0x0302"}, BadCase{"no data", {0, 0}, "0x0303"},
-                      BadCase{"updater without payload", BytesConcat(ABytes(50, 0x90), PackageTrailer(0)), "0x0301"},
-                      BadCase{"trailer longer than the file", BytesConcat(ABytes(50, 0x90), PackageTrailer(51)),
-                              "0x0301"},
-                      BadCase{"HEX without data", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F'}, "0x0303"},
-                      BadCase{"no flash block", BytesConcat(BytesFromU16s({1}), BytesFromU32s({0x1E000, 0, 4, 0})),
-                              "0x0306"}));
+    ::testing::Values(
+        BadCase{"empty", {}, "0x0301: the container is shorter than its 2-byte block count (an empty or cut-off file?)"},
+        BadCase{"one byte", {7}, "0x0301: the container is shorter than its 2-byte block count (an empty or cut-off file?)"},
+        BadCase{"short table", {2, 0, 0, 0},
+                "0x0302: the container is shorter than its block table (a cut-off file, or not a firmware package)"},
+        BadCase{"no data", {0, 0}, "0x0303: the container holds no data (a file without firmware?)"},
+        BadCase{"updater without payload", BytesConcat(ABytes(50, 0x90), PackageTrailer(0)),
+                "0x0301: the updater's package is empty or its trailer is damaged (a cut-off copy?)"},
+        BadCase{"trailer longer than the file", BytesConcat(ABytes(50, 0x90), PackageTrailer(51)),
+                "0x0301: the updater's package is empty or its trailer is damaged (a cut-off copy?)"},
+        BadCase{"HEX without data", {':', '0', '0', '0', '0', '0', '0', '0', '1', 'F', 'F'},
+                "0x0303: the HEX file holds no data (a file without firmware?)"},
+        BadCase{"no flash block", BytesConcat(BytesFromU16s({1}), BytesFromU32s({0x1E000, 0, 4, 0})),
+                "0x0306: the container has no flash block with a 32-byte firmware header (a file without flash "
+                "data?)"}));
 
 TEST_F(ToolsTest, MissingFileAndHelp)
 {
     const TRun m = Nerid({"info", PathOf("missing")});
     EXPECT_EQ(m.Rc, 1);
-    EXPECT_EQ(m.Err, "0x0310\n");
-    EXPECT_EQ(Nerid({"container", PathOf("missing"), "-o", PathOf("x")}).Err, "0x0310\n");
+    EXPECT_EQ(m.Err, "0x0310: " + PathOf("missing") + " does not exist\n");
+    EXPECT_EQ(Nerid({"container", PathOf("missing"), "-o", PathOf("x")}).Err,
+              "0x0310: " + PathOf("missing") + " does not exist\n");
     for (const char* sub : {"container", "pack", "info"}) {
         const TRun h = Nerid({sub, "--help"});
         EXPECT_EQ(h.Rc, 0) << sub;
@@ -268,7 +220,329 @@ TEST_F(ToolsTest, MissingFileAndHelp)
     EXPECT_EQ(h.Rc, 0);
     for (const char* sub : {"container", "pack", "info"})
         EXPECT_NE(h.Out.find(sub), std::string::npos);
-    EXPECT_NE(Nerid({}).Rc, 0);
+    EXPECT_EQ(Nerid({}).Rc, 2);
+}
+
+// The sample HEX as its lines (line ends dropped), and lines back to a file with CR LF ends.
+std::vector<std::string> HexLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream f(path, std::ios::binary);
+    for (std::string l; std::getline(f, l);) {
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        lines.push_back(l);
+    }
+    return lines;
+}
+
+std::string HexText(const std::vector<std::string>& lines)
+{
+    std::string t;
+    for (const std::string& l : lines)
+        t += l + "\r\n";
+    return t;
+}
+
+// A damage done to the sample's lines (1-based line numbers as an editor shows them).
+using TDamage = std::function<std::string(std::vector<std::string>)>;
+
+struct HexCase {
+    const char* What;
+    TDamage Damage;
+    std::string Refusal; // the whole of stderr but its line end ({file}: the damaged file's path); empty: the file
+                         // is read as the sample itself
+};
+
+void PrintTo(const HexCase& c, std::ostream* os) { *os << c.What; }
+
+class DamagedHex : public ToolsTest, public ::testing::WithParamInterface<HexCase> {};
+
+// The sample: line 1 the flash block's extended address, 2..1985 flash data, 1986 the EEPROM's extended address
+// (":020000040001F9"), 1987..2018 EEPROM data, 2019 the end-of-file record.
+TEST_P(DamagedHex, IsRefusedWithItsLineOrReadAsTheSample)
+{
+    const std::string sample = Sample("s.hex");
+    const std::vector<std::string> lines = HexLines(sample);
+    ASSERT_EQ(lines.size(), 2019u);
+    ASSERT_EQ(lines[1985], ":020000040001F9");
+    std::ofstream(PathOf("d.hex"), std::ios::binary) << GetParam().Damage(lines);
+    std::string refusal = GetParam().Refusal;
+    if (const std::size_t at = refusal.find("{file}"); at != std::string::npos)
+        refusal.replace(at, 6, PathOf("d.hex"));
+
+    for (const char* command : {"pack", "container"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, PathOf("d.hex"), "-o", PathOf("out")};
+        if (std::string(command) == "pack") {
+            args.push_back("--base");
+            args.push_back(Base());
+        }
+        const TRun r = Nerid(args);
+        if (refusal.empty()) {
+            EXPECT_EQ(r.Rc, 0) << r.Err;
+            EXPECT_EQ(r.Err, "");
+            continue;
+        }
+        EXPECT_EQ(r.Rc, 1);
+        EXPECT_EQ(r.Err, refusal + "\n");
+        EXPECT_FALSE(fs::exists(PathOf("out")));
+        for (const auto& entry : fs::directory_iterator(Dir))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+
+    const TRun info = Nerid({"info", PathOf("d.hex"), "--json"});
+    const nlohmann::json j = nlohmann::json::parse(info.Out); // one document whatever the outcome
+    if (refusal.empty()) {
+        EXPECT_EQ(info.Rc, 0);
+        // the same firmware as the sample: same blocks, same container
+        EXPECT_EQ(j, InfoJson(sample));
+        EXPECT_EQ(ReadBytes(Container(PathOf("d.hex"), "d.bin")), ReadBytes(Container(sample, "s.bin")));
+    } else {
+        EXPECT_EQ(info.Rc, 1);
+        EXPECT_EQ(j["error"]["code"], refusal.substr(0, 6));
+        EXPECT_EQ(j["error"]["message"], refusal.substr(8));
+    }
+}
+
+// Replaces line n (1-based) by text.
+TDamage Replace(std::size_t n, std::string text)
+{
+    return [n, text](std::vector<std::string> l) {
+        l.at(n - 1) = text;
+        return HexText(l);
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedHex,
+    ::testing::Values(
+        HexCase{"one wrong digit in the EEPROM's extended address", Replace(1986, ":020000040001F8"),
+                "0x0308: line 1986 has the checksum 0xF8, its bytes need 0xF9 (a changed or damaged byte; get the "
+                "file again)"},
+        HexCase{"a wrong checksum on an EEPROM data record",
+                [](std::vector<std::string> l) {
+                    l[1989].back() = l[1989].back() == '0' ? '1' : '0';
+                    return HexText(l);
+                },
+                "0x0308: line 1990 has the checksum 0xD0, its bytes need 0xD4 (a changed or damaged byte; get the "
+                "file again)"},
+        HexCase{"no end-of-file record",
+                [](std::vector<std::string> l) {
+                    l.pop_back();
+                    return HexText(l);
+                },
+                "0x0321: the file has no end-of-file record after its last line (2018): it was cut off; get the "
+                "whole file again"},
+        HexCase{"a line cut in the middle",
+                [](std::vector<std::string> l) {
+                    l[299].resize(20);
+                    return HexText(l);
+                },
+                "0x0309: line 300 is cut short: 20 of its 43 characters (a download cut off? get the file again)"},
+        HexCase{"a character that is not a hexadecimal digit",
+                [](std::vector<std::string> l) {
+                    l[49][12] = 'G';
+                    return HexText(l);
+                },
+                "0x0401: line 50 has a character that is not a hexadecimal digit at column 13 (the file is "
+                "damaged)"},
+        HexCase{"a line too short for a record", Replace(60, ":0000"),
+                "0x030A: line 60 is too short for a record (5 characters, a record has at least 11; the file is "
+                "damaged)"},
+        HexCase{"an extended address of one byte", Replace(1986, ":0100000401FA"),
+                "0x0322: line 1986 is an extended-address record with 1 data byte instead of two (the file is "
+                "damaged)"},
+        HexCase{"two records at one address",
+                [](std::vector<std::string> l) {
+                    l.insert(l.begin() + 11, l[9]);
+                    return HexText(l);
+                },
+                "0x0323: line 12 overlaps line 10 at 0x00000480 (two images merged? the file is damaged)"},
+        HexCase{"no flash data",
+                [](std::vector<std::string> l) { return HexText(std::vector<std::string>(l.begin() + 1985, l.end())); },
+                "0x0306: the HEX file has no flash block with a 32-byte firmware header (a file without flash "
+                "data?)"},
+        HexCase{"text that is not Intel HEX", [](std::vector<std::string>) { return std::string("root:x:0:0::/root:/bin/sh\n"); },
+                "0x0326: {file} is text but not Intel HEX (its first line does not start with ':')"},
+        HexCase{"EEPROM records before the flash records",
+                [](std::vector<std::string> l) {
+                    std::vector<std::string> m(l.begin() + 1985, l.end() - 1);
+                    m.insert(m.end(), l.begin(), l.begin() + 1985);
+                    m.push_back(l.back());
+                    return HexText(m);
+                },
+                ""},
+        HexCase{"records in reverse order under their extended addresses",
+                [](std::vector<std::string> l) {
+                    std::reverse(l.begin() + 1, l.begin() + 1985);
+                    std::reverse(l.begin() + 1986, l.end() - 1);
+                    return HexText(l);
+                },
+                ""},
+        HexCase{"a byte-order mark", [](std::vector<std::string> l) { return "\xEF\xBB\xBF" + HexText(l); }, ""},
+        HexCase{"LF line ends and blank lines",
+                [](std::vector<std::string> l) {
+                    std::string t;
+                    for (const std::string& s : l)
+                        t += s + "\n\n";
+                    return t;
+                },
+                ""}));
+
+// A record of 16 data bytes at a 16-bit address, with its checksum.
+std::string DataRecord(std::uint16_t address, std::uint8_t fill)
+{
+    THexRec r{16, 0, 0, address, ABytes(16, fill)};
+    return r.ToText();
+}
+
+// Flash data past the header's end of program (0x8000 in the sample) do not change the program's checksum: the
+// package passes the updater's checks, so reading only warns, naming the addresses; --strict refuses it.
+TEST_F(ToolsTest, DataPastTheEndOfProgramWarnsAndStrictRefuses)
+{
+    std::vector<std::string> lines = HexLines(Sample("s.hex"));
+    lines.insert(lines.begin() + 1985, DataRecord(0x9000, 0x5A)); // as a shifted record would land
+    std::ofstream(PathOf("w.hex"), std::ios::binary) << HexText(lines);
+    const std::string warnings =
+        "warning 0x0331: a gap of 4096 bytes between 0x8000 (line 1985) and 0x9000 (line 1986) is filled with zeros "
+        "(a shifted record?)\n"
+        "warning 0x0330: flash data from line 1986 run to 0x9010, past the end of program 0x8000 the header states "
+        "(a shifted record, or a header not updated?)\n";
+    for (const char* command : {"container", "pack"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, PathOf("w.hex"), "-o", PathOf("out")};
+        if (std::string(command) == "pack") {
+            args.push_back("--base");
+            args.push_back(Base());
+        }
+        TRun r = Nerid(args);
+        EXPECT_EQ(r.Rc, 0) << r.Err;
+        EXPECT_EQ(r.Err, warnings);
+        EXPECT_TRUE(fs::exists(PathOf("out")));
+        fs::remove(PathOf("out"));
+        args.push_back("--strict");
+        r = Nerid(args);
+        EXPECT_EQ(r.Rc, 1);
+        EXPECT_EQ(r.Err, "0x0331: a gap of 4096 bytes between 0x8000 (line 1985) and 0x9000 (line 1986) is filled "
+                         "with zeros (a shifted record?) (refused: --strict)\n");
+        EXPECT_FALSE(fs::exists(PathOf("out")));
+    }
+    const TRun info = Nerid({"info", PathOf("w.hex"), "--json"});
+    EXPECT_EQ(info.Rc, 0);
+    EXPECT_EQ(info.Err, warnings);
+    EXPECT_EQ(nlohmann::json::parse(info.Out)["blocks"][0]["length"], 0x9010 - 0x400);
+}
+
+// What container and pack take as input and as base, each refusal in words and without an output file.
+TEST_F(ToolsTest, InputsOfTheWrongKindAreRefused)
+{
+    const std::string hex = Sample("s.hex");
+    const std::string base = Base();
+    WriteBytes(PathOf("random.bin"), {0x9C, 0x41, 0x07, 0xEE, 0x13, 0x80, 0x55, 0x2A, 0xD1});
+    std::ofstream(PathOf("passwd")) << "root:x:0:0:root:/root:/bin/bash\n";
+    ASSERT_EQ(Nerid({"pack", hex, "-o", PathOf("u1"), "--base", base}).Rc, 0);
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Err;
+    };
+    const std::vector<TCase> cases = {
+        {{"container", base, "-o", PathOf("out")},
+         "0x0301: " + base +
+             " is an executable without a firmware package (a cut-off copy of an updater, or a base executable: make "
+             "an updater with nerid pack)"},
+        {{"container", PathOf("random.bin"), "-o", PathOf("out")},
+         "0x0302: the container is shorter than its block table (a cut-off file, or not a firmware package)"},
+        {{"container", PathOf("passwd"), "-o", PathOf("out")},
+         "0x0326: " + PathOf("passwd") + " is text but not Intel HEX (its first line does not start with ':')"},
+        {{"container", PathOf("u1"), "-o", PathOf("out")},
+         PathOf("u1") + " is an updater executable, not Intel HEX or a block container: nerid info shows its package"},
+        {{"pack", hex, "-o", PathOf("out"), "--base", PathOf("passwd")},
+         "--base " + PathOf("passwd") +
+             " is not an executable (ELF or PE): pass the updater executable without a package"},
+        {{"pack", hex, "-o", PathOf("out"), "--base", PathOf("u1")},
+         "--base " + PathOf("u1") +
+             " already carries a firmware package: re-packing an updater is not supported; pass the updater "
+             "executable without a package"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1] + (c.Args.size() > 4 ? " --base " + c.Args[5] : ""));
+        const TRun r = Nerid(c.Args);
+        EXPECT_EQ(r.Rc, 1);
+        EXPECT_EQ(r.Err, c.Err + "\n");
+        EXPECT_FALSE(fs::exists(PathOf("out")));
+    }
+}
+
+// A command line the tool cannot read exits 2 and names what was probably meant; no library text reaches the user.
+TEST_F(ToolsTest, UsageErrorsNameTheNearestCommand)
+{
+    TRun r = Nerid({"flsh", "x.hex"});
+    EXPECT_EQ(r.Rc, 2);
+    EXPECT_EQ(r.Err.rfind("nerid: unknown command 'flsh'; did you mean 'nerid flash'?\n", 0), 0u) << r.Err;
+    r = Nerid({"pack", Sample("s.hex"), "-o", PathOf("u"), "--stric"});
+    EXPECT_EQ(r.Rc, 2);
+    EXPECT_NE(r.Err.find("did you mean --strict?"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.rfind("nerid pack: ", 0), 0u) << r.Err;
+    EXPECT_FALSE(fs::exists(PathOf("u")));
+}
+
+// --json prints one document on stdout whatever happens: the results, or the refusal as {"error": ...}.
+TEST_F(ToolsTest, JsonIsOneDocumentInEveryOutcome)
+{
+    const std::string hex = Sample("s.hex", {"--flash-bytes", "256"});
+    std::ofstream(PathOf("empty.json")) << R"({"devices": []})";
+    std::ofstream(PathOf("other.json")) << R"({"nothing": 1})";
+    struct TCase {
+        std::vector<std::string> Args;
+        int Rc;
+        std::string Code; // "" : the results; "-": an error without a code
+        std::string Message;
+    };
+    const std::vector<TCase> cases = {
+        {{"info", hex, "--json"}, 0, "", ""},
+        {{"info", PathOf("missing"), "--json"}, 1, "0x0310", PathOf("missing") + " does not exist"},
+        {{"verify", PathOf("empty.json"), hex, "--json"}, 1, "-",
+         PathOf("empty.json") + " holds no device: was the simulator started with --count 0, or the dump taken from "
+                                "another run?"},
+        {{"verify", PathOf("other.json"), hex, "--json"}, 1, "-",
+         PathOf("other.json") + " is not a simulator dump (nerid sim --dump writes one)"},
+        {{"verify", PathOf("missing.json"), hex, "--json"}, 1, "-",
+         "cannot read " + PathOf("missing.json") + ": no such file"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+        const TRun r = Nerid(c.Args);
+        EXPECT_EQ(r.Rc, c.Rc);
+        const nlohmann::json j = nlohmann::json::parse(r.Out);
+        if (c.Code.empty()) {
+            EXPECT_FALSE(j.contains("error"));
+            continue;
+        }
+        EXPECT_EQ(j["error"]["code"], c.Code == "-" ? nlohmann::json() : nlohmann::json(c.Code));
+        EXPECT_EQ(j["error"]["message"], c.Message);
+        EXPECT_EQ(r.Err, (c.Code == "-" ? "" : c.Code + ": ") + c.Message + "\n");
+    }
+}
+
+TEST_F(ToolsTest, SampleGeneratorRefusesWhatItCannotWrite)
+{
+    struct TCase {
+        std::string Name, Err;
+    };
+    for (const TCase& c :
+         {TCase{"ABCDEFGHIJKLMNOP", "bad --name ABCDEFGHIJKLMNOP: 16 characters, the header holds at most 10\n"},
+          TCase{"日本", "bad --name 日本: it has characters outside code page 1251 (Latin and Cyrillic letters, digits "
+                      "and common signs), which the header cannot hold\n"}}) {
+        const TRun r = Run("nerid-sample-firmware", {"-o", PathOf("n.hex"), "--name", c.Name});
+        EXPECT_EQ(r.Rc, 2);
+        EXPECT_EQ(r.Err, c.Err);
+        EXPECT_FALSE(fs::exists(PathOf("n.hex")));
+    }
+    EXPECT_EQ(Run("nerid-sample-firmware", {"-o", PathOf("n.hex"), "--name", "Прибор-10X"}).Rc, 0); // ten fit
+    const TRun w = Run("nerid-sample-firmware", {"-o", PathOf("no/n.hex")});
+    EXPECT_EQ(w.Rc, 1);
+    EXPECT_EQ(w.Err, "cannot write " + PathOf("no/n.hex") + ": no such folder " + PathOf("no") + "\n");
 }
 
 } // namespace

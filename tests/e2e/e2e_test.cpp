@@ -191,7 +191,7 @@ TEST_F(E2ETest, SearchOfSeveralPortsFindsTheDevicesOnSome)
         {sim.Ports[0], true, ""},
         {sim.Ports[1], false, "device is not responding"},
         {sim.Ports[2], true, ""},
-        {missing, false, "device is not available"}};
+        {missing, false, "absent (no such port)"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
         EXPECT_EQ(j[k]["port"], std::get<0>(expected[k]));
         EXPECT_EQ(j[k]["ok"], std::get<1>(expected[k]));
@@ -229,7 +229,8 @@ TEST_F(E2ETest, ProgramsTwoDevicesAtOnceWithEveryLineInOrder)
         EXPECT_EQ(j[k]["port"], sim.Ports[k]);
         EXPECT_EQ(j[k]["state"], "needed");
         EXPECT_EQ(j[k]["result"], "programmed");
-        EXPECT_EQ(j[k]["error"], "");
+        EXPECT_EQ(j[k]["words"], "programmed");
+        EXPECT_EQ(j[k]["code"], "");
         EXPECT_EQ(j[k]["id"], k + 1);
         EXPECT_EQ(j[k]["version_before"], "1.00");
         EXPECT_GT(j[k]["duration_ms"].get<int>(), 0);
@@ -257,7 +258,8 @@ TEST_F(E2ETest, ProgramsTwoDevicesAtOnceWithEveryLineInOrder)
 }
 
 // Four devices at once: a clean one, one that ignores line 1 four times (two attempts), one that stops answering
-// at line 2 and one that is unplugged at line 2. Only the last two fail, and neither is reset.
+// at line 2 and one that is unplugged at line 2. Only the last two fail, each in its own words, and neither is
+// reset.
 TEST_F(E2ETest, LineFaultsFailOnlyTheirDevice)
 {
     TSim& sim = StartSim(4, {"--fault", "2:drop=1x4", "--fault", "3:stop=2", "--fault", "4:hangup=2"});
@@ -266,13 +268,15 @@ TEST_F(E2ETest, LineFaultsFailOnlyTheirDevice)
     EXPECT_EQ(r.Rc, 1);
     const json j = json::parse(r.Out);
     ASSERT_EQ(j.size(), 4u);
-    const std::vector<std::pair<std::string, std::string>> expected = {{"programmed", ""},
-                                                                       {"programmed", "update error 0xF001"},
-                                                                       {"failed", "update error 0xF002"},
-                                                                       {"failed", "update error 0xF002"}};
+    const std::vector<std::vector<std::string>> expected = {
+        {"programmed", "programmed", ""},
+        {"programmed", "programmed, after re-sends of flash line 1 (address 0x0440)", "0xF001"},
+        {"not answering", "the device stopped answering at flash line 2 (address 0x0480)", "0xF002"},
+        {"port gone", "the port went away at flash line 2 (address 0x0480) (unplugged?)", "0xF002"}};
     for (std::size_t k = 0; k < expected.size(); ++k) {
-        EXPECT_EQ(j[k]["result"], expected[k].first) << k;
-        EXPECT_EQ(j[k]["error"], expected[k].second) << k;
+        EXPECT_EQ(j[k]["result"], expected[k][0]) << k;
+        EXPECT_EQ(j[k]["words"], expected[k][1]) << k;
+        EXPECT_EQ(j[k]["code"], expected[k][2]) << k;
     }
 
     const json dump = StopSim(sim);
@@ -330,39 +334,51 @@ TEST_F(E2ETest, ABadPackageOrNoDeviceIsAFailure)
     WriteBytes(bad, ABytes(10, 0xFF));
     const TRun refused = Flash(bad, {sim.Ports[0]});
     EXPECT_EQ(refused.Rc, 1);
-    EXPECT_TRUE(std::regex_match(refused.Err, std::regex("0x03[0-9A-F]{2}\n"))) << refused.Err;
-    EXPECT_EQ(refused.Out, "");
+    const std::string refusal =
+        "0x0302: the container is shorter than its block table (a cut-off file, or not a firmware package)";
+    EXPECT_EQ(refused.Err, refusal + "\n");
+    EXPECT_EQ(json::parse(refused.Out), (json{{"error", {{"code", "0x0302"}, {"message", refusal.substr(8)}}}}));
 
     const TRun none = Flash(Package(), {sim.Ports[1]});
     EXPECT_EQ(none.Rc, 1);
-    EXPECT_EQ(none.Err, "no device found\n");
+    EXPECT_EQ(none.Err, "no device found (" + sim.Ports[1] + ": device is not responding)\n");
+    EXPECT_EQ(json::parse(none.Out), json::array());
 
     const json dump = StopSim(sim);
     EXPECT_TRUE(dump["devices"][0]["frames"].empty()); // the refused package touched no port
 }
 
-TEST_F(E2ETest, CtrlCEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
+// Ctrl-C, SIGTERM and SIGHUP (a closed terminal or SSH session) all end a run the same way: the line under way ends,
+// the device is not reset, the result is printed, and the exit code tells which signal it was.
+TEST_F(E2ETest, ASignalEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
 {
-    TSim& sim = StartSim(1);
     const std::string pkg = Package({}); // the full sample: about 30 s of lines at the updater's timing
-    const std::string out = PathOf("flash.json");
-    TChild flash(Argv("nerid", {"flash", pkg, "--json", "--port", sim.Ports[0]}), out, PathOf("flash.err"));
-    ::usleep(1500 * 1000);
-    flash.Signal(SIGINT);
-    const double t0 = NowMs();
-    EXPECT_EQ(flash.Wait().Rc, 130);
-    EXPECT_LT(NowMs() - t0, 5000.0); // one line to finish (about 60 ms), not the other 25 s of lines
-    const json j = json::parse(ReadText(out));
-    ASSERT_EQ(j.size(), 1u);
-    EXPECT_EQ(j[0]["result"], "failed");
+    for (const auto& [sig, rc] : std::vector<std::pair<int, int>>{{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE(rc);
+        Sims.clear();
+        TSim& sim = StartSim(1);
+        const std::string out = PathOf("flash-" + std::to_string(rc) + ".json");
+        TChild flash(Argv("nerid", {"flash", pkg, "--json", "--port", sim.Ports[0]}), out, PathOf("flash.err"));
+        ::usleep(1500 * 1000);
+        flash.Signal(sig);
+        const double t0 = NowMs();
+        EXPECT_EQ(flash.Wait().Rc, rc);
+        EXPECT_LT(NowMs() - t0, 5000.0); // one line to finish (about 60 ms), not the other 25 s of lines
+        const json j = json::parse(ReadText(out));
+        ASSERT_EQ(j.size(), 1u);
+        EXPECT_EQ(j[0]["result"], "interrupted");
 
-    const json dev = StopSim(sim)["devices"][0];
-    const int written = dev["lines_written"];
-    EXPECT_GT(written, 0);
-    EXPECT_LT(written, 100);
-    EXPECT_EQ(dev["resets"], 0);
-    // The worker stops before the line after the last one it wrote.
-    EXPECT_EQ(j[0]["error"], Format("update error 0xF%.3X", written));
+        const json dev = StopSim(sim)["devices"][0];
+        const int written = dev["lines_written"];
+        EXPECT_GT(written, 0);
+        EXPECT_LT(written, 100);
+        EXPECT_EQ(dev["resets"], 0);
+        // The worker stops before the line after the last one it wrote.
+        EXPECT_EQ(j[0]["code"], Format("0xF%.3X", written));
+        EXPECT_EQ(j[0]["words"], Format("interrupted before flash line %d (address 0x%.4X); the device is not reset: "
+                                        "program it again",
+                                        written, 0x400 + 64 * written));
+    }
 }
 
 TEST_F(E2ETest, OnATerminalOneProgressBarThenAResultLinePerDevice)
@@ -421,6 +437,29 @@ TEST_F(E2ETest, SimRefusesABadFault)
     }
 }
 
+// A dump that cannot be written is said at the start; one that fails later (its folder gone) is said, and the run
+// fails, since a test verifies the devices from it.
+TEST_F(E2ETest, SimSaysWhenItsDumpCannotBeWritten)
+{
+    const TRun r = Nerid({"sim", "--dump", PathOf("no-such-folder/d.json")});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_EQ(r.Err, "cannot write " + PathOf("no-such-folder/d.json") + ": no such folder " +
+                         PathOf("no-such-folder") + "\n");
+    EXPECT_EQ(r.Out, "");
+
+    fs::create_directories(PathOf("gone"));
+    const std::string dump = PathOf("gone/d.json");
+    TChild sim(Argv("nerid", {"sim", "--dump", dump}), "", PathOf("sim.err"));
+    ASSERT_EQ(sim.ReadLines(1, 5000).size(), 1u);
+    EXPECT_TRUE(fs::exists(dump)); // written at the start
+    fs::remove_all(PathOf("gone"));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait().Rc, 1);
+    EXPECT_EQ(ReadText(PathOf("sim.err")), "cannot write the dump " + dump +
+                                               " at the end of the run (the disk full, or the folder gone?): the "
+                                               "devices' last state is lost\n");
+}
+
 // Every fault a user can meet with `nerid flash`, each row with the result it must give and a bound on its time. All
 // rows run at once, each with its own simulator and its own tool process, so the table costs its slowest row (a
 // line that never answers: three attempts of a frame and its re-send, about 10.5 s). After a failure no device is
@@ -438,6 +477,10 @@ TEST_F(E2ETest, FaultMatrix)
     };
     ABytes checksum = container;
     checksum[2 + 24 + 0x80] ^= 0x01; // a program word past the header, inside the summed range of the 256 bytes
+    TZorelBootLoaderHexDataFile checksumFile;
+    checksumFile.SetInfo(kFlashLimit, kEepromLimit);
+    checksumFile.BytesFrom(checksum);
+    const unsigned checksumComputed = checksumFile.CheckSumm();
     ABytes oddEeprom = container;     // the EEPROM block (the second, stored last) one byte short
     ASSERT_EQ(BytesToU16(container, 0), 2);
     const std::uint32_t eeLen = BytesToU32(container, 2 + 12 + 8);
@@ -454,30 +497,52 @@ TEST_F(E2ETest, FaultMatrix)
         bool holdPort = false;        // another program holds the port exclusively
         int rc;
         std::string result;           // the device's result; empty: no device row (the tool's message instead)
-        std::string error;            // the device's error text, or the tool's message on stderr
+        std::string words;            // the device's words, or the tool's message on stderr ({port}: the port)
+        std::string code;             // the device's line code
         double boundMs;               // the tool's whole run
         int sendsOfLine = -1;         // frames of flash line `line` the device received (-1: not checked)
         int line = 0;
     };
+    const std::string notFound = "no device found ({port}: device is not responding)\n";
     const std::vector<TCase> cases = {
-        {"clean", {}, "", false, 0, "programmed", "", 6000},
-        {"silent device", {"--fault", "silent"}, "", false, 1, "", "no device found\n", 8000},
-        {"reply dropped once", {"--fault", "drop=1x1"}, "", false, 0, "programmed", "", 9000, 2, 1},
-        {"reply dropped twice", {"--fault", "drop=1x2"}, "", false, 0, "programmed", "update error 0xF001", 12000, 3, 1},
-        {"dead line", {"--fault", "stop=0"}, "", false, 1, "failed", "update error 0xF000", 20000, 6, 0},
-        {"stops mid-flash", {"--fault", "stop=2"}, "", false, 1, "failed", "update error 0xF002", 20000, 6, 2},
-        {"hangs up mid-flash", {"--fault", "hangup=2"}, "", false, 1, "failed", "update error 0xF002", 8000, 1, 2},
-        {"short identity", {"--fault", "short-id"}, "", false, 1, "", "no device found\n", 8000},
-        {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "", "no device found\n", 8000},
-        {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "", "no device found\n", 8000},
-        {"port held by another program", {}, "", true, 1, "", "no device found\n", 8000},
-        {"no package file", {}, PathOf("missing.hex"), false, 1, "", "0x0310\n", 5000},
-        {"package without a table", {}, badPackage("one-byte", {0x01}), false, 1, "", "0x0301\n", 5000},
-        {"package with a short table", {}, badPackage("short", {0x02, 0x00, 0x00}), false, 1, "", "0x0302\n", 5000},
-        {"empty package", {}, badPackage("empty", {0x00, 0x00}), false, 1, "", "0x0303\n", 5000},
-        {"package without flash", {}, badPackage("no-flash", onlyEeprom), false, 1, "", "0x0306\n", 5000},
-        {"package checksum", {}, badPackage("checksum", checksum), false, 1, "", "0x0304\n", 5000},
-        {"odd EEPROM block", {}, badPackage("odd-eeprom", oddEeprom), false, 1, "", "0x0307\n", 5000},
+        {"clean", {}, "", false, 0, "programmed", "programmed", "", 6000},
+        {"silent device", {"--fault", "silent"}, "", false, 1, "", notFound, "", 8000},
+        {"reply dropped once", {"--fault", "drop=1x1"}, "", false, 0, "programmed", "programmed", "", 9000, 2, 1},
+        {"reply dropped twice", {"--fault", "drop=1x2"}, "", false, 0, "programmed",
+         "programmed, after re-sends of flash line 1 (address 0x0440)", "0xF001", 12000, 3, 1},
+        {"line ignored every time", {"--fault", "drop=1x9"}, "", false, 1, "refused",
+         "refused by the device at flash line 1 (address 0x0440): it still answers, but did not take the line",
+         "0xF001", 20000, 6, 1},
+        {"dead line", {"--fault", "stop=0"}, "", false, 1, "not answering",
+         "the device stopped answering at flash line 0 (address 0x0400)", "0xF000", 20000, 6, 0},
+        {"stops mid-flash", {"--fault", "stop=2"}, "", false, 1, "not answering",
+         "the device stopped answering at flash line 2 (address 0x0480)", "0xF002", 20000, 6, 2},
+        {"hangs up mid-flash", {"--fault", "hangup=2"}, "", false, 1, "port gone",
+         "the port went away at flash line 2 (address 0x0480) (unplugged?)", "0xF002", 8000, 1, 2},
+        {"short identity", {"--fault", "short-id"}, "", false, 1, "", notFound, "", 8000},
+        {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "", notFound, "", 8000},
+        {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "", notFound, "", 8000},
+        {"port held by another program", {}, "", true, 1, "",
+         "no device found ({port}: busy (held by another program))\n", "", 8000},
+        {"no package file", {}, PathOf("missing.hex"), false, 1, "", "0x0310: " + PathOf("missing.hex") + " does not exist\n",
+         "", 5000},
+        {"package without a table", {}, badPackage("one-byte", {0x01}), false, 1, "",
+         "0x0301: the container is shorter than its 2-byte block count (an empty or cut-off file?)\n", "", 5000},
+        {"package with a short table", {}, badPackage("short", {0x02, 0x00, 0x00}), false, 1, "",
+         "0x0302: the container is shorter than its block table (a cut-off file, or not a firmware package)\n", "",
+         5000},
+        {"empty package", {}, badPackage("empty", {0x00, 0x00}), false, 1, "",
+         "0x0303: the container holds no data (a file without firmware?)\n", "", 5000},
+        {"package without flash", {}, badPackage("no-flash", onlyEeprom), false, 1, "",
+         "0x0306: the container has no flash block with a 32-byte firmware header (a file without flash data?)\n",
+         "", 5000},
+        {"package checksum", {}, badPackage("checksum", checksum), false, 1, "",
+         Format("0x0304: the program's checksum is 0x%.4X, its header says 0x%.4X (damaged firmware, or a header not "
+                "updated after a change)\n",
+                checksumComputed, lines.B.CS),
+         "", 5000},
+        {"odd EEPROM block", {}, badPackage("odd-eeprom", oddEeprom), false, 1, "",
+         "0x0307: the container has an EEPROM block of odd length (each EEPROM byte takes two bytes)\n", "", 5000},
     };
 
     struct TOutcome {
@@ -525,14 +590,22 @@ TEST_F(E2ETest, FaultMatrix)
         EXPECT_EQ(r.Rc, c.rc) << r.Err; // -1 would be a crash
         EXPECT_LT(got[k].ms, c.boundMs);
         const json dev = StopSim(Sims[k])["devices"][0];
+        const json j = json::parse(r.Out); // one document in every outcome
         if (c.result.empty()) {
-            EXPECT_EQ(r.Err, c.error);
+            std::string words = c.words;
+            if (const std::size_t at = words.find("{port}"); at != std::string::npos)
+                words.replace(at, 6, Sims[k].Ports[0]);
+            EXPECT_EQ(r.Err, words);
             EXPECT_EQ(Sends(dev, 2, lines.FL[0].A), 0); // no line was sent
+            if (words.rfind("0x", 0) == 0)
+                EXPECT_EQ(j["error"]["code"], words.substr(0, 6));
+            else
+                EXPECT_EQ(j, json::array());
         } else {
-            const json j = json::parse(r.Out);
             ASSERT_EQ(j.size(), 1u);
             EXPECT_EQ(j[0]["result"], c.result);
-            EXPECT_EQ(j[0]["error"], c.error);
+            EXPECT_EQ(j[0]["words"], c.words);
+            EXPECT_EQ(j[0]["code"], c.code);
         }
         if (c.result == "programmed") {
             EXPECT_EQ(DumpMemory(dev["flash"], "address"), LinesMemory(lines.FL));

@@ -321,7 +321,7 @@ TEST_F(GtkUpdater, APortThisUserMayNotOpenIsNamedWithTheGroupToJoin)
         TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port}), PathOf("flash.out"),
                      PathOf("flash.err"));
         EXPECT_EQ(flash.Wait().Rc, 1);
-        EXPECT_EQ(ReadText(PathOf("flash.err")), "no device found\n" + expected + "\n");
+        EXPECT_EQ(ReadText(PathOf("flash.err")), "no device found (" + expected + ")\n");
     }
     {
         TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port, "--json"}),
@@ -331,7 +331,7 @@ TEST_F(GtkUpdater, APortThisUserMayNotOpenIsNamedWithTheGroupToJoin)
         ASSERT_TRUE(j.is_array() && j.size() == 1) << ReadText(PathOf("flash.out"));
         EXPECT_EQ(j[0].value("port", ""), port);
         EXPECT_EQ(j[0].value("result", ""), "no access");
-        EXPECT_EQ(j[0].value("error", ""), expected);
+        EXPECT_EQ(j[0].value("words", ""), expected);
     }
 
     // The window: the access line under the status pushes the status heading up into Panel4's upper part, where a
