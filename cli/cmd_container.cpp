@@ -1,6 +1,7 @@
 // nerid container: Intel HEX to block container.
 #include "cli/commands.h"
 
+#include "base/utf8_path.h"
 #include "cli/files.h"
 #include "cli/firmware.h"
 
@@ -13,7 +14,7 @@ void AddContainerCommand(CLI::App& app)
     cmd->add_option("FIRMWARE", *hex, "Intel HEX file")->required();
     cmd->add_option("-o,--output", *out, "block container to write (replaced if it exists)")->required();
     cmd->callback([hex, out] {
-        WriteFileReplacing(*out, HexFileToContainer(*hex),
+        WriteFileReplacing(Utf8Path(*out), HexFileToContainer(Utf8Path(*hex)),
                            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     });

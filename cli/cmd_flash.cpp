@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/format.h"
+#include "base/utf8_path.h"
 #include "base/texts.h"
 #include "bootloader/workers.h"
 #include "package/validate.h"
@@ -97,7 +98,7 @@ void RunFlash(const TFlashOptions& o)
 {
     Lang = 1;
     // The package first: refused exactly as the updater would refuse it, before any port is touched.
-    const ABytes container = FirmwareContainer(o.package);
+    const ABytes container = FirmwareContainer(Utf8Path(o.package));
     TZorelBootLoaderHexDataFile FH;
     const TPackageContents pkg = CheckPackage(FH, container);
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);

@@ -8,6 +8,7 @@
 #include "base/cp1251.h"
 #include "base/error.h"
 #include "base/format.h"
+#include "base/utf8_path.h"
 #include "package/validate.h"
 #include "cli/firmware.h"
 
@@ -76,7 +77,7 @@ void AddInfoCommand(CLI::App& app)
     cmd->add_option("FILE", *file, "updater executable, block container or Intel HEX file")->required();
     cmd->add_flag("--json", *json, "print one JSON object");
     cmd->callback([file, json] {
-        const ABytes container = FirmwareContainer(*file);
+        const ABytes container = FirmwareContainer(Utf8Path(*file));
         TZorelBootLoaderHexDataFile FH;
         TInfo s;
         std::string failure;

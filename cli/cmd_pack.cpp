@@ -1,8 +1,12 @@
 // nerid pack: an updater executable = base executable + block container + trailer, after the updater's own checks.
 #include "cli/commands.h"
 
+#include <iostream>
+
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "package/embedded.h"
+#include "package/pe.h"
 #include "package/validate.h"
 #include "cli/files.h"
 #include "cli/firmware.h"
@@ -37,16 +41,20 @@ void AddPackCommand(CLI::App& app)
     cmd->add_option("-o,--output", *out, "updater executable to write (replaced if it exists)")->required();
     cmd->add_option("--base", *base, "updater executable without a package (default: nerid-programmer beside nerid)");
     cmd->callback([firmware, out, base] {
-        const ABytes container = FirmwareContainer(*firmware);
+        const ABytes container = FirmwareContainer(Utf8Path(*firmware));
         TZorelBootLoaderHexDataFile FH;
         CheckPackage(FH, container);
         if (container.size() > 0xFFFFFFFFu)
             throw Exception("firmware package too large");
-        const fs::path basePath = base->empty() ? DefaultBase() : fs::path(*base);
+        const fs::path basePath = base->empty() ? DefaultBase() : Utf8Path(*base);
         ABytes exe = ReadFileBytes(basePath);
+        // A signature covers the file as it is: appending the package would break it. The vendor signs the updater.
+        if (StripPeCertificateTable(exe))
+            std::cout << "removed the signature of " << PathUtf8(basePath)
+                      << " (it cannot cover the appended package): sign the updater itself\n";
         exe.insert(exe.end(), container.begin(), container.end());
         const ABytes trailer = PackageTrailer(static_cast<std::uint32_t>(container.size()));
         exe.insert(exe.end(), trailer.begin(), trailer.end());
-        WriteFileReplacing(*out, exe, fs::status(basePath).permissions() & fs::perms::all);
+        WriteFileReplacing(Utf8Path(*out), exe, fs::status(basePath).permissions() & fs::perms::all);
     });
 }

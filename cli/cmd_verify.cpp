@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "base/format.h"
+#include "base/utf8_path.h"
 #include "package/validate.h"
 #include "cli/firmware.h"
 #include "cli/memory_map.h"
@@ -18,11 +19,11 @@ namespace {
 void Verify(const std::string& dumpPath, const std::string& packagePath, bool json)
 {
     TZorelBootLoaderHexDataFile fh;
-    const TPackageContents pkg = CheckPackage(fh, FirmwareContainer(packagePath));
+    const TPackageContents pkg = CheckPackage(fh, FirmwareContainer(Utf8Path(packagePath)));
     const TMemory flash = LinesMemory(pkg.FL);
     const TMemory eeprom = LinesMemory(pkg.EE);
 
-    std::ifstream f(dumpPath);
+    std::ifstream f(Utf8Path(dumpPath));
     if (!f)
         throw Exception("cannot read " + dumpPath);
     nlohmann::json dump;

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/format.h"
+#include "base/utf8_path.h"
 
 namespace fs = std::filesystem;
 
@@ -16,10 +17,10 @@ ABytes ReadFileBytes(const fs::path& Path)
     std::ifstream f(Path, std::ios::binary);
     std::error_code ec;
     if (!f || fs::is_directory(Path, ec))
-        throw Exception("cannot read " + Path.string() + ": no such readable file");
+        throw Exception("cannot read " + PathUtf8(Path) + ": no such readable file");
     ABytes r{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     if (f.bad())
-        throw Exception("cannot read " + Path.string() + ": read error");
+        throw Exception("cannot read " + PathUtf8(Path) + ": read error");
     return r;
 }
 
@@ -27,16 +28,16 @@ void WriteFileReplacing(const fs::path& Path, const ABytes& Data, fs::perms Perm
 {
     const fs::path dir = Path.has_parent_path() ? Path.parent_path() : fs::path(".");
     std::random_device rd;
-    const fs::path tmp = dir / Format(".%s.%08x.tmp", Path.filename().string().c_str(), rd());
+    const fs::path tmp = dir / Utf8Path(Format(".%s.%08x.tmp", PathUtf8(Path.filename()).c_str(), rd()));
     auto fail = [&](const std::string& why) {
         std::error_code ec;
         fs::remove(tmp, ec);
-        throw Exception("cannot write " + Path.string() + ": " + why);
+        throw Exception("cannot write " + PathUtf8(Path) + ": " + why);
     };
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f)
-            fail("cannot create a file in " + dir.string());
+            fail("cannot create a file in " + PathUtf8(dir));
         f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
         f.flush();
         if (!f)

@@ -1,4 +1,5 @@
-// File helpers of the tools: whole-file reads and a replace-by-rename write that never leaves a partial file.
+// File helpers of the tools: whole-file reads and a replace-by-rename write that never leaves a partial file. Names in
+// messages are UTF-8 (base/utf8_path.h).
 #pragma once
 
 #include <filesystem>

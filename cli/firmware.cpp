@@ -2,6 +2,7 @@
 #include "cli/firmware.h"
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
 #include "package/validate.h"
@@ -17,7 +18,10 @@ TFirmwareKind DetectFirmwareKind(const ABytes& File)
         text = File[k] >= 0x20 ? File[k] < 0x7F : (File[k] == '\r' || File[k] == '\n' || File[k] == '\t');
     if (text)
         return TFirmwareKind::Hex;
-    if (File.size() >= kTrailerSize && BytesToU32(File, static_cast<std::int64_t>(File.size() - kTrailerSize)) == kPackageMagic)
+    // A trailer at the very end counts even when its length does not fit: such a file is a broken updater.
+    const bool trailerAtEnd = File.size() >= kTrailerSize &&
+                              BytesToU32(File, static_cast<std::int64_t>(File.size() - kTrailerSize)) == kPackageMagic;
+    if (trailerAtEnd || FindPackageTail(BytesReader(File), File.size()))
         return TFirmwareKind::Updater;
     return TFirmwareKind::Container;
 }
@@ -26,7 +30,7 @@ ABytes HexFileToContainer(const std::filesystem::path& Path)
 {
     THexDataFile f;
     f.SetInfo(kFlashLimit, kEepromLimit);
-    f.Load(Path.string());
+    f.Load(PathUtf8(Path));
     return f.BytesTo();
 }
 
@@ -44,7 +48,7 @@ ABytes FirmwareContainer(const std::filesystem::path& Path, TFirmwareKind* Kind)
         return HexFileToContainer(Path);
     case TFirmwareKind::Updater: {
         ABytes p;
-        ReadEmbeddedPackage(Path.string(), p);
+        ReadEmbeddedPackage(Path, p);
         return p;
     }
     case TFirmwareKind::Container:

@@ -6,8 +6,10 @@
 
 int main(int argc, char** argv)
 {
+    TConsoleSession session(argc, argv);
     CLI::App app{"nerid: makes and inspects firmware updaters (firmware package, updater executables), finds and "
                  "programs devices headless, and simulates devices on pseudo-terminals."};
+    app.set_version_flag("--version", NERID_VERSION, "Prints the version of nerid and of the updaters it makes");
     app.require_subcommand(1);
     AddContainerCommand(app);
     AddPackCommand(app);
@@ -17,7 +19,7 @@ int main(int argc, char** argv)
     AddVerifyCommand(app);
     AddPlatformCommands(app);
     try {
-        app.parse(argc, argv);
+        app.parse(session.Argc(), session.Argv());
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     } catch (const Exception& e) {

@@ -80,6 +80,11 @@ TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(tr
         wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
         wc.lpfnWndProc = Proc;
         wc.lpszClassName = NERID_WINDOW_CLASS;
+        // The caption's and the taskbar's icon; a program without the icon resource (a test) gets the default one.
+        wc.hIcon = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+        wc.hIconSm = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
         RegisterClassExW(&wc);
     }
     RECT frame{0, 0, ClientWidth, ClientHeight};
