@@ -15,15 +15,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The updater executable that ships beside nerid.
+// The updater executable that ships beside nerid. Found through the own file's wide-character path on Windows
+// (not the ANSI or 8.3 form), so that a folder of any name works.
 fs::path DefaultBase()
 {
-    const std::string self = OwnExecutablePath();
-    // Named like nerid itself: nerid-programmer.exe beside nerid.exe on Windows.
-    const fs::path base = fs::path(self).parent_path() / ("nerid-programmer" + fs::path(self).extension().string());
     std::error_code ec;
+    const fs::path self = fs::canonical(OwnExecutableFile(), ec);
+    // Named like nerid itself: nerid-programmer.exe beside nerid.exe on Windows.
+    fs::path base = self.parent_path() / "nerid-programmer";
+    base += self.extension();
     if (self.empty() || !fs::is_regular_file(base, ec))
-        throw Exception("no updater executable " + base.string() + " beside nerid: pass --base EXE");
+        throw Exception("no updater executable " + PathUtf8(base) + " beside nerid: pass --base EXE");
     return base;
 }
 

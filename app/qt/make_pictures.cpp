@@ -121,12 +121,15 @@ QImage DeviceIcon()
 }
 
 // The application icon for the desktop's menu: the mark alone on a transparent 64 × 64 square.
-QImage AppIcon()
+// The mark is drawn on a 64-pixel grid; larger sizes scale the drawing itself, not its pixels (the Windows icon's
+// 256-pixel image is made from the large one).
+QImage AppIcon(int size)
 {
-    QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
     DrawMark(p, 6, 6);
     return img;
 }
@@ -146,7 +149,8 @@ int main(int argc, char** argv)
     const bool ok = Logo(QStringLiteral("NERID"), QStringLiteral("firmware update")).save(dir + "/logo_en.png", "PNG") &&
                     Logo(QStringLiteral("НЕРИД"), QStringLiteral("обновление прошивки")).save(dir + "/logo_ru.png", "PNG") &&
                     DeviceIcon().save(dir + "/device.png", "PNG") &&
-                    AppIcon().save(dir + "/nerid-programmer.png", "PNG");
+                    AppIcon(64).save(dir + "/nerid-programmer.png", "PNG") &&
+                    AppIcon(256).save(dir + "/nerid-programmer-256.png", "PNG");
     if (!ok) {
         std::fprintf(stderr, "nerid_make_pictures: cannot write into %s\n", argv[1]);
         return 1;

@@ -207,7 +207,7 @@ int TWinMainWindow::RunMessageLoop(HWND dialog)
     while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
         if (got == -1)
             return 1;
-        // Tab and the space bar move between and press the controls, as in a dialog box.
+        // Tab, the space bar, Enter and Escape move between and press the controls, as in a dialog box.
         if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg))
             continue;
         TranslateMessage(&msg);
@@ -262,7 +262,21 @@ LRESULT TWinMainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return CtlColorFromChild(FHandle, msg, wParam, lParam);
+    case DM_GETDEFID: {
+        // IsDialogMessageW asks this when Enter is pressed on a push button: the focused one is the default.
+        const HWND focus = GetFocus();
+        for (const TWinButton* b : {FBtnProg.get(), FBtnCancel.get()})
+            if (b && focus == b->Handle())
+                return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+        return 0;
+    }
     case WM_COMMAND:
+        // Escape: IsDialogMessageW sends IDCANCEL with no control (no child has that identifier); it does what the
+        // Close button does.
+        if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
+            FBtnCancel->OnCommand(BN_CLICKED);
+            return 0;
+        }
         if (TWinChild* child = TWinChild::FromHandle(reinterpret_cast<HWND>(lParam)))
             child->OnCommand(HIWORD(wParam));
         return 0;

@@ -247,6 +247,52 @@ TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
     CloseAndExpectExit();
 }
 
+// The keys of any dialog box, pressed into the window's queue as the keyboard would: Tab goes round the row, Next and
+// Close; the focused button is the default one and Enter presses it; Escape closes the window as Close does.
+TEST_F(Win32Updater, KeyboardTabEnterEscape)
+{
+    TSampleFirmware fw;
+    fw.FlashLength = 0x800;
+    const std::wstring exe = PackUpdater(fw, "updater_keys");
+    if (const std::string why = SimUnavailable(); !why.empty())
+        GTEST_SKIP() << "no simulated device on COM5: " << why;
+    Launch(exe);
+    Lang = 1;
+    ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(IDC_BTNPROG)) != FALSE; }, 5000));
+    const HWND row = RowCheckBoxes(Item(IDC_PNLDATA))[0];
+    const HWND next = Item(IDC_BTNPROG), close = Item(IDC_BTNCANCEL);
+    auto focused = [&] {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof(gi);
+        return GetGUIThreadInfo(process.pi.dwThreadId, &gi) ? gi.hwndFocus : nullptr;
+    };
+    // The key goes to the focused control (or the window while none has the focus); the message loop's
+    // IsDialogMessageW handles it. Returns once the window's thread has taken it.
+    auto press = [&](WPARAM key) {
+        const HWND to = focused() ? focused() : window;
+        PostMessageW(to, WM_KEYDOWN, key, 1);
+        PostMessageW(to, WM_KEYUP, key, 0xC0000001);
+        SendMessageW(window, WM_NULL, 0, 0);
+    };
+    for (int k = 0; k < 4 && focused() != row; ++k)
+        press(VK_TAB);
+    ASSERT_EQ(focused(), row);
+    const HWND order[] = {next, close, row, next};
+    for (HWND expected : order) {
+        press(VK_TAB);
+        ASSERT_TRUE(WaitFor([&] { return focused() == expected; }, 2000)) << "focus on " << TextOf(focused());
+    }
+    // Next has the focus: it is the default button, Close is not.
+    EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(next, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON; }, 2000));
+    EXPECT_EQ(GetWindowLongPtrW(close, GWL_STYLE) & 0xF, BS_PUSHBUTTON);
+    press(VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return State() == LangText(5); }, 60000)) << State();
+    ExpectDeviceHoldsPackage();
+    press(VK_ESCAPE);
+    EXPECT_EQ(process.Wait(5000), 0);
+}
+
 TEST_F(Win32Updater, ClosingDuringAProgrammingRunEndsTheProcessAtOnce)
 {
     TSampleFirmware fw; // the full-size image: the run takes a while
