@@ -63,6 +63,15 @@ HFONT WindowFont(bool bold)
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
+// The program's icon at the system's large or small icon size, or none in a program without the icon resource (a
+// test). LR_SHARED: the system owns the handle.
+HICON ProductIcon(bool small)
+{
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
+                                         GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON),
+                                         GetSystemMetrics(small ? SM_CYSMICON : SM_CYICON), LR_SHARED));
+}
+
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
@@ -80,11 +89,8 @@ TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(tr
         wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
         wc.lpfnWndProc = Proc;
         wc.lpszClassName = NERID_WINDOW_CLASS;
-        // The caption's and the taskbar's icon; a program without the icon resource (a test) gets the default one.
-        wc.hIcon = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-        wc.hIconSm = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
-                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        wc.hIcon = ProductIcon(false);
+        wc.hIconSm = ProductIcon(true);
         RegisterClassExW(&wc);
     }
     RECT frame{0, 0, ClientWidth, ClientHeight};
@@ -92,6 +98,9 @@ TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(tr
     FHandle = CreateWindowExW(kExStyle, NERID_WINDOW_CLASS, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                               GetModuleHandleW(nullptr), this);
+    // The caption's and the taskbar's icon, also for a window of a class registered earlier.
+    SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProductIcon(false)));
+    SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ProductIcon(true)));
     CreateControls();
 }
 

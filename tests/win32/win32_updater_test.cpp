@@ -22,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -181,6 +182,35 @@ TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
     EXPECT_FALSE(GetWindowLongPtrW(Item(IDC_PGBMAIN), GWL_STYLE) & PBS_MARQUEE);
     Shot("win32_en_failed");
     CloseAndExpectExit();
+}
+
+// The file properties of both programs: the project's version, the description and the product name.
+TEST(Win32VersionInfo, BothProgramsCarryTheProjectVersion)
+{
+    for (const char* program : {"nerid-programmer.exe", "nerid.exe"}) {
+        const std::wstring path = WinePath(kTools + "/" + program);
+        DWORD ignored = 0;
+        std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+        ASSERT_FALSE(info.empty()) << program;
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data())) << program;
+        auto value = [&](const wchar_t* name) {
+            wchar_t* text = nullptr;
+            UINT length = 0;
+            const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+            if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) || !text)
+                return std::wstring();
+            return std::wstring(text);
+        };
+        EXPECT_EQ(value(L"FileVersion"), L"" NERID_VERSION) << program;
+        EXPECT_EQ(value(L"FileDescription"), L"Firmware updater") << program;
+        EXPECT_EQ(value(L"ProductName"), L"nerid") << program;
+        // The icon group is there for Explorer.
+        const HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(m, nullptr) << program;
+        EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(IDI_PRODUCT), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr)
+            << program;
+        FreeLibrary(m);
+    }
 }
 
 TEST_F(Win32Updater, EnglishUpdaterProgramsTheSimulatedDevice)
