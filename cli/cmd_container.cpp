@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "cli/files.h"
 #include "cli/firmware.h"
 
@@ -20,8 +21,8 @@ void AddContainerCommand(CLI::App& app)
         ->required();
     cmd->add_flag("--strict", *strict, "refuse firmware that reading only warns about");
     cmd->callback([hex, out, strict] {
-        const std::filesystem::path target = CheckOutput(*out, {*hex});
-        const TFirmware fw = ReadFirmware(*hex);
+        const std::filesystem::path target = CheckOutput(Utf8Path(*out), {Utf8Path(*hex)});
+        const TFirmware fw = ReadFirmware(Utf8Path(*hex));
         if (fw.Kind != TFirmwareKind::Hex && fw.Kind != TFirmwareKind::Container)
             throw Exception(*hex + " is an updater executable, not Intel HEX or a block container: nerid info shows "
                                    "its package");

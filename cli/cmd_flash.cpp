@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 #include "base/texts.h"
 #include "bootloader/workers.h"
@@ -193,7 +194,7 @@ void RunFlash(const TFlashOptions& o)
     Lang = 1;
     // The package first: refused exactly as the updater would refuse it, before any port is touched.
     TZorelBootLoaderHexDataFile FH;
-    const TPackageContents pkg = CheckFirmware(ReadFirmware(o.package), FH, false);
+    const TPackageContents pkg = CheckFirmware(ReadFirmware(Utf8Path(o.package)), FH, false);
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
     const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
 

@@ -7,6 +7,7 @@
 
 #include "base/cp1251.h"
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 #include "package/validate.h"
 #include "cli/firmware.h"
@@ -92,7 +93,7 @@ void AddInfoCommand(CLI::App& app)
     cmd->add_flag("--json", *json, "print one JSON object");
     cmd->add_flag("--strict", *strict, "refuse firmware that reading only warns about");
     cmd->callback([file, json, strict] {
-        const TFirmware fw = ReadFirmware(*file);
+        const TFirmware fw = ReadFirmware(Utf8Path(*file));
         TZorelBootLoaderHexDataFile FH;
         TInfo s;
         std::string failure;

@@ -10,6 +10,7 @@
 
 #include "base/cp1251.h"
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 #include "cli/files.h"
 #include "serial/virtual_ports.h"
@@ -168,7 +169,7 @@ void RunSim(const TSimOptions& o)
 
     // A dump that cannot be written is said at once, not found missing after a run.
     if (!c.dumpPath.empty())
-        c.dumpPath = CheckOutput(c.dumpPath, {}).string();
+        c.dumpPath = PathUtf8(CheckOutput(Utf8Path(c.dumpPath), {}));
     SimRunner runner(c);
     const std::vector<std::string> pts = runner.Open();
     if (!runner.Dump())

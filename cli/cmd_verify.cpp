@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 #include "package/validate.h"
 #include "cli/files.h"
@@ -19,11 +20,11 @@ namespace {
 void Verify(const std::string& dumpPath, const std::string& packagePath, bool json)
 {
     TZorelBootLoaderHexDataFile fh;
-    const TPackageContents pkg = CheckFirmware(ReadFirmware(packagePath), fh, false);
+    const TPackageContents pkg = CheckFirmware(ReadFirmware(Utf8Path(packagePath)), fh, false);
     const TMemory flash = LinesMemory(pkg.FL);
     const TMemory eeprom = LinesMemory(pkg.EE);
 
-    const ABytes text = ReadFileBytes(dumpPath);
+    const ABytes text = ReadFileBytes(Utf8Path(dumpPath));
     const nlohmann::json dump = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     const std::string notADump = dumpPath + " is not a simulator dump (nerid sim --dump writes one)";
     if (dump.is_discarded() || !dump.is_object() || !dump.contains("devices") || !dump["devices"].is_array())

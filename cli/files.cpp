@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +20,7 @@ constexpr std::size_t kNameMax = 255;
 
 [[noreturn]] void CannotWrite(const fs::path& p, const std::string& why)
 {
-    throw Exception("cannot write " + p.string() + ": " + why);
+    throw Exception("cannot write " + PathUtf8(p) + ": " + why);
 }
 
 std::string KindText(fs::file_type t)
@@ -70,14 +71,14 @@ ABytes ReadFileBytes(const fs::path& Path)
     std::error_code ec;
     // A FIFO or a device would be read until it ends, if ever: only regular files are firmware, bases or dumps.
     if (const fs::file_status st = fs::status(Path, ec); fs::exists(st) && !fs::is_regular_file(st))
-        throw Exception("cannot read " + Path.string() + ": " + KindText(st.type()) + ", not a regular file");
+        throw Exception("cannot read " + PathUtf8(Path) + ": " + KindText(st.type()) + ", not a regular file");
     std::ifstream f(Path, std::ios::binary);
     if (!f)
-        throw Exception("cannot read " + Path.string() + ": " +
+        throw Exception("cannot read " + PathUtf8(Path) + ": " +
                         (fs::exists(Path, ec) ? "permission denied" : "no such file"));
     ABytes r{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     if (f.bad())
-        throw Exception("cannot read " + Path.string() + ": read error");
+        throw Exception("cannot read " + PathUtf8(Path) + ": read error");
     return r;
 }
 
@@ -103,18 +104,18 @@ fs::path CheckOutput(const fs::path& Output, const std::vector<fs::path>& Inputs
         if (!fs::exists(target, ec) || !fs::equivalent(target, Output, ec))
             CannotWrite(Output, "cannot tell which file its link leads to");
     }
-    if (target.filename().string().size() > kNameMax)
+    if (target.filename().native().size() > kNameMax)
         CannotWrite(Output, Format("the file name is too long (%zu bytes, at most %zu)",
-                                   target.filename().string().size(), kNameMax));
+                                   target.filename().native().size(), kNameMax));
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::file_status ds = fs::status(dir, ec);
     if (!fs::exists(ds))
-        CannotWrite(Output, "no such folder " + dir.string());
+        CannotWrite(Output, "no such folder " + PathUtf8(dir));
     if (!fs::is_directory(ds))
-        CannotWrite(Output, dir.string() + " is not a folder");
+        CannotWrite(Output, PathUtf8(dir) + " is not a folder");
     for (const fs::path& in : Inputs)
         if (fs::exists(st) && fs::exists(in, ec) && fs::equivalent(in, Output, ec))
-            CannotWrite(Output, "it is the input " + in.string() + "; choose another output name");
+            CannotWrite(Output, "it is the input " + PathUtf8(in) + "; choose another output name");
     return target;
 }
 
@@ -134,7 +135,7 @@ void WriteFileReplacing(const fs::path& Path, const ABytes& Data, fs::perms Perm
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f)
             fail(errno ? FileErrorText(std::error_code(errno, std::generic_category()))
-                       : "cannot create a file in " + dir.string());
+                       : "cannot create a file in " + PathUtf8(dir));
         f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
         f.flush();
         if (!f)

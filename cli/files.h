@@ -1,5 +1,6 @@
 // File helpers of the tools: whole-file reads, the check of an output name before anything is made, and a
-// replace-by-rename write that never leaves a partial file and never replaces anything but a regular file.
+// replace-by-rename write that never leaves a partial file and never replaces anything but a regular file. Names in
+// messages are UTF-8 (base/utf8_path.h).
 #pragma once
 
 #include <filesystem>

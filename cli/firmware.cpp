@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "base/format.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
@@ -39,15 +40,16 @@ std::string Where(TFirmwareKind kind)
 
 } // namespace
 
-bool IsExecutable(const ABytes& File)
+TExecutableKind ExecutableKind(const ABytes& File)
 {
     if (StartsWith(File, {0x7F, 'E', 'L', 'F'}))
-        return true;
+        return TExecutableKind::Elf;
     if (!StartsWith(File, {'M', 'Z'}) || File.size() < 0x40)
-        return false;
+        return TExecutableKind::None;
     const std::uint32_t pe = BytesToU32(File, 0x3C);
-    return static_cast<std::uint64_t>(pe) + 4 <= File.size() && File[pe] == 'P' && File[pe + 1] == 'E' &&
-           File[pe + 2] == 0 && File[pe + 3] == 0;
+    const bool isPe = static_cast<std::uint64_t>(pe) + 4 <= File.size() && File[pe] == 'P' && File[pe + 1] == 'E' &&
+                      File[pe + 2] == 0 && File[pe + 3] == 0;
+    return isPe ? TExecutableKind::Pe : TExecutableKind::None;
 }
 
 TFirmwareKind DetectFirmwareKind(const ABytes& File)
@@ -61,8 +63,11 @@ TFirmwareKind DetectFirmwareKind(const ABytes& File)
         text = File[k] >= 0x20 ? File[k] < 0x7F : (File[k] == '\r' || File[k] == '\n' || File[k] == '\t');
     if (text)
         return File[i] == ':' ? TFirmwareKind::Hex : TFirmwareKind::Text;
-    if (File.size() >= kTrailerSize &&
-        BytesToU32(File, static_cast<std::int64_t>(File.size() - kTrailerSize)) == kPackageMagic)
+    // A trailer at the very end counts even when its length does not fit: such a file is a broken updater. A
+    // Windows updater signed after packing carries its trailer in front of the certificate table.
+    const bool trailerAtEnd = File.size() >= kTrailerSize &&
+                              BytesToU32(File, static_cast<std::int64_t>(File.size() - kTrailerSize)) == kPackageMagic;
+    if (trailerAtEnd || FindPackageTail(BytesReader(File), File.size()))
         return TFirmwareKind::Updater;
     if (IsExecutable(File))
         return TFirmwareKind::Executable;
@@ -73,7 +78,7 @@ TFirmware ReadFirmware(const std::filesystem::path& Path)
 {
     std::error_code ec;
     if (!std::filesystem::exists(Path, ec))
-        throw Exception("0x0310: " + Path.string() + " does not exist");
+        throw Exception("0x0310: " + PathUtf8(Path) + " does not exist");
     ABytes file;
     try {
         file = ReadFileBytes(Path);
@@ -97,15 +102,15 @@ TFirmware ReadFirmware(const std::filesystem::path& Path)
         break;
     }
     case TFirmwareKind::Updater:
-        ReadEmbeddedPackage(Path.string(), f.Container);
+        ReadEmbeddedPackage(Path, f.Container);
         break;
     case TFirmwareKind::Executable:
         // What the updater's window says of its own file without a package.
-        throw Exception("0x0301: " + Path.string() +
+        throw Exception("0x0301: " + PathUtf8(Path) +
                         " is an executable without a firmware package (a cut-off copy of an updater, or a base "
                         "executable: make an updater with nerid pack)");
     case TFirmwareKind::Text:
-        throw Exception("0x0326: " + Path.string() +
+        throw Exception("0x0326: " + PathUtf8(Path) +
                         " is text but not Intel HEX (its first line does not start with ':')");
     case TFirmwareKind::Container:
         f.Container = std::move(file);

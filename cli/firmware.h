@@ -14,12 +14,15 @@
 enum class TFirmwareKind { Hex, Updater, Container, Executable, Text };
 
 // Intel HEX when the file is text that starts with a record mark (after a UTF-8 byte-order mark and blanks); an
-// updater when its last 8 bytes start with the package magic; an executable without a package when it starts like
+// updater when its last 8 bytes start with the package magic (or a signed Windows updater's trailer lies in front of
+// its certificate table); an executable without a package when it starts like
 // an ELF or PE file; other text; a block container otherwise.
 TFirmwareKind DetectFirmwareKind(const ABytes& File);
 
-// ELF or PE (MZ with a PE header), the kinds of executable an updater is.
-bool IsExecutable(const ABytes& File);
+// ELF (Linux) or PE (MZ with a PE header: Windows), the kinds of executable an updater is.
+enum class TExecutableKind { None, Elf, Pe };
+TExecutableKind ExecutableKind(const ABytes& File);
+inline bool IsExecutable(const ABytes& File) { return ExecutableKind(File) != TExecutableKind::None; }
 
 struct TFirmware {
     TFirmwareKind Kind = TFirmwareKind::Container;

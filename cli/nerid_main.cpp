@@ -131,10 +131,12 @@ void PrintJsonError(const std::string& text)
 
 int main(int argc, char** argv)
 {
+    TConsoleSession session(argc, argv);
     CLI::App app{"nerid: makes and inspects firmware updaters (firmware package, updater executables), finds and "
                  "programs devices headless, and simulates devices on pseudo-terminals. Exit codes: 0 done, 1 "
                  "refused or failed (with what is wrong on stderr), 2 a command line it cannot read, 129/130/143 "
                  "ended by SIGHUP/Ctrl-C/SIGTERM."};
+    app.set_version_flag("--version", NERID_VERSION, "Prints the version of nerid and of the updaters it makes");
     app.require_subcommand(1);
     AddContainerCommand(app);
     AddPackCommand(app);
@@ -144,11 +146,11 @@ int main(int argc, char** argv)
     AddVerifyCommand(app);
     AddPlatformCommands(app);
     try {
-        app.parse(argc, argv);
+        app.parse(session.Argc(), session.Argv());
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return UsageError(app, e, argc, argv);
+        return UsageError(app, e, session.Argc(), session.Argv());
     } catch (const Exception& e) {
         std::cout.flush();
         if (WantsJson(app))

@@ -8,6 +8,7 @@
 
 #include "base/cp1251.h"
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "cli/files.h"
 #include "cli/sample.h"
 
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
     }
     try {
         // The same output rules as nerid's: a regular file or a link's target, written whole or not at all.
-        const std::filesystem::path target = CheckOutput(out, {});
+        const std::filesystem::path target = CheckOutput(Utf8Path(out), {});
         THexDataFile image = BuildSampleImage(s);
         std::ostringstream text;
         image.WriteStream(text, image.Data());

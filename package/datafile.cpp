@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "package/hex.h"
 
 namespace {
@@ -49,9 +50,9 @@ void TCustomDataFile::WriteStream(std::ostream&, const ABytes&) {}
 void TCustomDataFile::Load(const std::string& pName)
 {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(pName, ec))
+    if (!std::filesystem::is_regular_file(Utf8Path(pName), ec))
         throw Exception("0x0310");
-    std::ifstream f(pName, std::ios::binary);
+    std::ifstream f(Utf8Path(pName), std::ios::binary);
     if (!f)
         throw Exception("0x0310");
     ReadStream(f, FData); // the stream closes on every path, also when the reader raises
@@ -61,7 +62,7 @@ void TCustomDataFile::Save() { SaveAs(FName); }
 
 void TCustomDataFile::SaveAs(const std::string& pName)
 {
-    std::ofstream f(pName, std::ios::binary | std::ios::trunc);
+    std::ofstream f(Utf8Path(pName), std::ios::binary | std::ios::trunc);
     if (!f)
         throw Exception("0x0313");
     WriteStream(f, FData);

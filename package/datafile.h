@@ -20,7 +20,7 @@ struct TDataBlock {
 };
 using ADataBlocks = std::vector<TDataBlock>;
 
-// Base data file: a data area and a name; Load/SaveAs run the format reader/writer of the derived class.
+// Base data file: a data area and a name (UTF-8); Load/SaveAs run the format reader/writer of the derived class.
 class TCustomDataFile {
 public:
     TCustomDataFile() = default;

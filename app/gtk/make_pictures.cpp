@@ -1,6 +1,6 @@
 // Draws the project's own pictures into a folder as PNG with alpha: the two logos, the device icon and the application
-// icon. Usage: nerid_make_pictures <folder>. The results are committed in app/pictures (the Windows window's resources
-// and the desktop icon).
+// icon (64 and 256 pixels). Usage: nerid_make_pictures <folder>. The results are committed in app/pictures (the
+// Windows window's resources and icon, and the desktop icon).
 #include "app/gtk/pictures.h"
 
 #include <cstdio>
@@ -16,7 +16,9 @@ int main(int argc, char** argv)
     const bool ok = SavePicturePng(TPicture::LogoEN, dir + "/logo_en.png") &&
                     SavePicturePng(TPicture::LogoRU, dir + "/logo_ru.png") &&
                     SavePicturePng(TPicture::Device, dir + "/device.png") &&
-                    SavePicturePng(TPicture::AppIcon, dir + "/nerid-programmer.png");
+                    SavePicturePng(TPicture::AppIcon, dir + "/nerid-programmer.png") &&
+                    // The Windows icon's 256-pixel image: the drawing itself at four times the scale.
+                    SavePicturePng(TPicture::AppIcon, dir + "/nerid-programmer-256.png", 4);
     if (!ok) {
         std::fprintf(stderr, "nerid_make_pictures: cannot write into %s; check that the folder exists and is writable\n",
                      argv[1]);

@@ -225,7 +225,8 @@ TWinLine::TWinLine(HWND parent, int id, RECT r, TColor color) : FColor(color)
 
 TWinButton::TWinButton(HWND parent, int id, RECT r, HFONT font)
 {
-    Attach(NewChildWindow(L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, parent, id, r), font);
+    // BS_NOTIFY: focus changes arrive as BN_SETFOCUS / BN_KILLFOCUS (below).
+    Attach(NewChildWindow(L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, parent, id, r), font);
 }
 
 void TWinButton::SetText(const std::string& text)
@@ -235,6 +236,10 @@ void TWinButton::SetText(const std::string& text)
 
 void TWinButton::OnCommand(WORD code)
 {
+    // As in a dialog box, the focused push button is the default one: it shows the heavy border that says Enter
+    // presses it. The window is no dialog (no DefDlgProc moves that border), so the button does it itself.
+    if (code == BN_SETFOCUS || code == BN_KILLFOCUS)
+        SendMessageW(FHandle, BM_SETSTYLE, code == BN_SETFOCUS ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
     if (code == BN_CLICKED && Enabled() && FOnClick)
         FOnClick();
 }

@@ -101,7 +101,8 @@ public:
     void SetEnabled(bool on) override { EnableWindow(FHandle, on); }
     bool Enabled() const override { return IsWindowEnabled(FHandle) != FALSE; }
     void SetOnClick(std::function<void()> handler) override { FOnClick = std::move(handler); }
-    // BN_CLICKED runs the handler only while the button is enabled (a message sent to a disabled button does not).
+    // BN_CLICKED runs the handler only while the button is enabled (a message sent to a disabled button does not);
+    // BN_SETFOCUS / BN_KILLFOCUS make the button the default one while it has the focus.
     void OnCommand(WORD code) override;
 
 private:

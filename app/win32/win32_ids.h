@@ -31,3 +31,5 @@
 #define IDR_LOGO_EN 301
 #define IDR_LOGO_RU 302
 #define IDR_DEVICE 303
+// The program's icon (ICON, app/win32/product.rc.in): the first icon group, the one Explorer shows for the file.
+#define IDI_PRODUCT 1

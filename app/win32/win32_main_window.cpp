@@ -63,6 +63,15 @@ HFONT WindowFont(bool bold)
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
+// The program's icon at the system's large or small icon size, or none in a program without the icon resource (a
+// test). LR_SHARED: the system owns the handle.
+HICON ProductIcon(bool small)
+{
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PRODUCT), IMAGE_ICON,
+                                         GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON),
+                                         GetSystemMetrics(small ? SM_CYSMICON : SM_CYICON), LR_SHARED));
+}
+
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
@@ -80,6 +89,8 @@ TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(tr
         wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
         wc.lpfnWndProc = Proc;
         wc.lpszClassName = NERID_WINDOW_CLASS;
+        wc.hIcon = ProductIcon(false);
+        wc.hIconSm = ProductIcon(true);
         RegisterClassExW(&wc);
     }
     RECT frame{0, 0, ClientWidth, ClientHeight};
@@ -87,6 +98,9 @@ TWinMainWindow::TWinMainWindow() : FFont(WindowFont(false)), FBold(WindowFont(tr
     FHandle = CreateWindowExW(kExStyle, NERID_WINDOW_CLASS, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                               GetModuleHandleW(nullptr), this);
+    // The caption's and the taskbar's icon, also for a window of a class registered earlier.
+    SendMessageW(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProductIcon(false)));
+    SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ProductIcon(true)));
     CreateControls();
 }
 
@@ -202,7 +216,7 @@ int TWinMainWindow::RunMessageLoop(HWND dialog)
     while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
         if (got == -1)
             return 1;
-        // Tab and the space bar move between and press the controls, as in a dialog box.
+        // Tab, the space bar, Enter and Escape move between and press the controls, as in a dialog box.
         if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &msg))
             continue;
         TranslateMessage(&msg);
@@ -257,7 +271,21 @@ LRESULT TWinMainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return CtlColorFromChild(FHandle, msg, wParam, lParam);
+    case DM_GETDEFID: {
+        // IsDialogMessageW asks this when Enter is pressed on a push button: the focused one is the default.
+        const HWND focus = GetFocus();
+        for (const TWinButton* b : {FBtnProg.get(), FBtnCancel.get()})
+            if (b && focus == b->Handle())
+                return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+        return 0;
+    }
     case WM_COMMAND:
+        // Escape: IsDialogMessageW sends IDCANCEL with no control (no child has that identifier); it does what the
+        // Close button does.
+        if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
+            FBtnCancel->OnCommand(BN_CLICKED);
+            return 0;
+        }
         if (TWinChild* child = TWinChild::FromHandle(reinterpret_cast<HWND>(lParam)))
             child->OnCommand(HIWORD(wParam));
         return 0;

@@ -15,6 +15,8 @@
 
 // A fixed 576 × 370 client area with a single border, the system menu as the only caption button, always on top,
 // centred on the work area when shown; Tahoma 8 pt. Children carry the identifiers of app/win32/win32_ids.h.
+// Keys as in a dialog box: Tab goes through the rows, then Next, then Close; Enter presses the focused button; Escape
+// does what Close does.
 //
 // Wiring: create the window (hidden), build the window logic on Controls(), bind SetOnAppActivate /
 // SetOnAppDeactivate (WM_ACTIVATEAPP) and SetOnClose, Show(), then RunMessageLoop(). Closing the window (by the user,

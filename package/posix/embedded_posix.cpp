@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-std::string OwnExecutableFile() { return "/proc/self/exe"; }
+std::filesystem::path OwnExecutableFile() { return "/proc/self/exe"; }
 
 std::string OwnExecutablePath()
 {

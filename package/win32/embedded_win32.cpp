@@ -1,5 +1,6 @@
-// The running executable's own file on Windows: GetModuleFileNameW, given in the form the C runtime's narrow file
-// functions open (the ANSI code page; the short 8.3 form when the long path has characters outside it).
+// The running executable's own file on Windows: GetModuleFileNameW, opened through its wide-character path; for
+// finding files beside it, also given in the form the C runtime's narrow file functions open (the ANSI code page; the
+// short 8.3 form when the long path has characters outside it).
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -58,4 +59,6 @@ std::string OwnExecutablePath()
     return ToAnsi(std::wstring(shortPath.data(), n));
 }
 
-std::string OwnExecutableFile() { return OwnExecutablePath(); }
+// Short names are disabled by default on every volume but the system one: the package is read through the long
+// wide-character path, never through the narrow form.
+std::filesystem::path OwnExecutableFile() { return ModulePath(); }

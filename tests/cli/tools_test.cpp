@@ -460,10 +460,6 @@ TEST_F(ToolsTest, InputsOfTheWrongKindAreRefused)
         {{"pack", hex, "-o", PathOf("out"), "--base", PathOf("passwd")},
          "--base " + PathOf("passwd") +
              " is not an executable (ELF or PE): pass the updater executable without a package"},
-        {{"pack", hex, "-o", PathOf("out"), "--base", PathOf("u1")},
-         "--base " + PathOf("u1") +
-             " already carries a firmware package: re-packing an updater is not supported; pass the updater "
-             "executable without a package"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Args[0] + " " + c.Args[1] + (c.Args.size() > 4 ? " --base " + c.Args[5] : ""));
@@ -472,6 +468,97 @@ TEST_F(ToolsTest, InputsOfTheWrongKindAreRefused)
         EXPECT_EQ(r.Err, c.Err + "\n");
         EXPECT_FALSE(fs::exists(PathOf("out")));
     }
+}
+
+// An updater given as the base is cut back to the executable it was made from: it never carries two packages, and
+// packing the same firmware again gives the same bytes.
+TEST_F(ToolsTest, RepackingReplacesThePackage)
+{
+    const std::string hex = Sample("s.hex");
+    const std::string other = Sample("o.hex", {"--name", "OTHER"});
+    const std::string base = Base();
+    ASSERT_EQ(Nerid({"pack", hex, "-o", PathOf("u1"), "--base", base}).Rc, 0);
+    ASSERT_EQ(Nerid({"pack", other, "-o", PathOf("o1"), "--base", base}).Rc, 0);
+
+    TRun r = Nerid({"pack", hex, "-o", PathOf("u2"), "--base", PathOf("u1")});
+    ASSERT_EQ(r.Rc, 0) << r.Err;
+    EXPECT_EQ(r.Out, "replaced the firmware package that " + PathOf("u1") + " carried\n");
+    EXPECT_EQ(ReadBytes(PathOf("u2")), ReadBytes(PathOf("u1")));
+
+    // Another firmware over an updater: the same file as that firmware packed on the bare base.
+    r = Nerid({"pack", other, "-o", PathOf("o2"), "--base", PathOf("u2")});
+    ASSERT_EQ(r.Rc, 0) << r.Err;
+    EXPECT_EQ(ReadBytes(PathOf("o2")), ReadBytes(PathOf("o1")));
+    EXPECT_EQ(InfoJson(PathOf("o2"))["name"], "OTHER");
+
+    // A trailer whose length does not fit the file: nothing tells where the base ends, so it is refused.
+    ABytes broken = ReadBytes(PathOf("u1"));
+    broken.back() = 0x7F;
+    WriteBytes(PathOf("broken"), broken);
+    r = Nerid({"pack", hex, "-o", PathOf("out"), "--base", PathOf("broken")});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_EQ(r.Err, "--base " + PathOf("broken") +
+                         " ends with a damaged firmware package (its trailer's length does not fit the file): pass "
+                         "the updater executable without a package\n");
+    EXPECT_FALSE(fs::exists(PathOf("out")));
+}
+
+// --target picks the base of that platform: beside nerid first, then in ../share/nerid (where the Linux package
+// installs the Windows base); --base wins but must be of the target's kind. The bases here are the first bytes of
+// each kind of executable, which is all pack looks at.
+TEST_F(ToolsTest, PackTargetFindsItsBase)
+{
+    const std::string hex = Sample("s.hex");
+    ABytes pe(0x80, 0);
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x40, pe[0x40] = 'P', pe[0x41] = 'E';
+    const ABytes elf = {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const fs::path root = PathOf("inst");
+    fs::create_directories(root / "bin");
+    fs::create_directories(root / "share" / "nerid");
+    const fs::path nerid = root / "bin" / ToolName("nerid");
+    fs::copy_file(Tools / ToolName("nerid"), nerid);
+    WriteBytes((root / "share" / "nerid" / "nerid-programmer.exe").string(), pe);
+    WriteBytes((root / "share" / "nerid" / "nerid-programmer").string(), elf);
+    auto pack = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"pack", hex, "-o", PathOf("out")});
+        fs::remove(PathOf("out"));
+        return RunProgram(nerid.string(), args, PathOf("out.txt"), PathOf("err.txt"));
+    };
+    auto startsWith = [&](const ABytes& head) {
+        const ABytes out = ReadBytes(PathOf("out"));
+        return out.size() > head.size() && std::equal(head.begin(), head.end(), out.begin());
+    };
+
+    for (const auto& [target, head] : {std::pair{"windows", pe}, std::pair{"linux", elf}}) {
+        SCOPED_TRACE(target);
+        const TRun r = pack({"--target", target});
+        ASSERT_EQ(r.Rc, 0) << r.Err;
+        EXPECT_TRUE(startsWith(head));
+        EXPECT_EQ(InfoJson(PathOf("out"))["name"], "SAMPLE");
+    }
+
+    // A base beside nerid comes before the installed one.
+    ABytes besidePe = pe;
+    besidePe[0x7F] = 0x42;
+    WriteBytes((root / "bin" / "nerid-programmer.exe").string(), besidePe);
+    ASSERT_EQ(pack({"--target", "windows"}).Rc, 0);
+    EXPECT_TRUE(startsWith(besidePe));
+
+    TRun r = pack({"--target", "linux", "--base", (root / "bin" / "nerid-programmer.exe").string()});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_EQ(r.Err, "--base " + (root / "bin" / "nerid-programmer.exe").string() +
+                         " is a Windows executable, not one for linux: pass the matching --base or --target\n");
+    EXPECT_FALSE(fs::exists(PathOf("out")));
+
+    fs::remove(root / "bin" / "nerid-programmer.exe");
+    fs::remove(root / "share" / "nerid" / "nerid-programmer.exe");
+    r = pack({"--target", "windows"});
+    EXPECT_EQ(r.Rc, 1);
+    EXPECT_NE(r.Err.find("no updater executable for windows (looked for "), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(PathOf("out")));
+
+    r = pack({"--target", "macos"});
+    EXPECT_EQ(r.Rc, 2) << r.Err;
 }
 
 // A command line the tool cannot read exits 2 and names what was probably meant; no library text reaches the user.

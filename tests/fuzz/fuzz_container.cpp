@@ -1,4 +1,4 @@
-// Fuzz target: the block container reader and the updater-tail reader on hostile bytes.
+// Fuzz target: the block container reader and the updater-tail reader (with the signed PE tail) on hostile bytes.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "package/datafile.h"
 #include "package/embedded.h"
+#include "package/pe.h"
 
 namespace {
 
@@ -55,5 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Exception&) {
         std::abort(); // the file exists: reading it must never fail
     }
+
+    // The same lookup in memory, through the PE certificate table where the bytes name one: the payload and its
+    // trailer lie inside the file and agree with the file reader.
+    const auto tail = FindPackageTail(BytesReader(d), d.size());
+    if (tail && (tail->Length == 0 || tail->Offset + tail->Length + kTrailerSize > size ||
+                 BytesCopy(d, static_cast<std::int64_t>(tail->Offset), tail->Length) != p))
+        std::abort();
+    if (!tail && !p.empty())
+        std::abort();
+    // Taking a table off leaves a shorter image that names none.
+    ABytes stripped = d;
+    if (StripPeCertificateTable(stripped) &&
+        (stripped.size() >= size || FindPeCertificateTable(BytesReader(stripped), stripped.size())))
+        std::abort();
     return 0;
 }

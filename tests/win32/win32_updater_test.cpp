@@ -1,13 +1,15 @@
 // nerid-programmer.exe end to end under wine, driven from this process with window messages: the failure line of an
 // executable without a package, and updaters packed by nerid.exe that find a simulated device on COM5, list it,
-// program it when Next is clicked and end "Completed successfully", with the device holding the package.
-// Screenshots of each state go to the build folder's screens/.
+// program it when Next is clicked and end "Completed successfully", with the device holding the package; the same
+// for an updater signed after packing (made by sign_updater.sh), and an updater and nerid.exe in a folder whose name
+// has characters of several scripts. Screenshots of each state go to the build folder's screens/.
 #include "base/format.h"
 #include "base/texts.h"
 #include "app/win32/win32_ids.h"
 #include "package/bootimage.h"
 #include "package/validate.h"
 #include "tests/win32/window_driver.h"
+#include "cli/firmware.h"
 #include "cli/memory_map.h"
 #include "cli/sample.h"
 
@@ -20,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -30,6 +33,7 @@ const std::string kWork = NERID_WORK_DIR;         // this test's files
 const std::string kScreens = NERID_SCREENS_DIR;   // screenshots
 const std::string kSimDump = NERID_SIM_DUMP;      // what the simulated device holds (JSON)
 const std::string kSimStatus = NERID_SIM_STATUS;  // the peer's state: "ready PATH" or "unavailable: why"
+const std::string kSigned = NERID_SIGNED_DIR;     // sign_updater.sh's firmware.hex and signed.exe
 constexpr COLORREF kGreen = RGB(0, 128, 0);       // a row's text after a successful update
 
 std::string ReadText(const std::string& unixPath)
@@ -112,7 +116,12 @@ protected:
     // List, program on Next, finish; screenshots named after `lang`.
     void UpdateOneDevice(const TSampleFirmware& fw, const std::string& lang)
     {
-        const std::wstring exe = PackUpdater(fw, "updater_" + lang);
+        RunUpdater(PackUpdater(fw, "updater_" + lang), lang);
+    }
+
+    // The same with an updater that carries `package`.
+    void RunUpdater(const std::wstring& exe, const std::string& lang)
+    {
         if (const std::string why = SimUnavailable(); !why.empty())
             GTEST_SKIP() << "no simulated device on COM5: " << why;
         Launch(exe);
@@ -175,6 +184,35 @@ TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
     CloseAndExpectExit();
 }
 
+// The file properties of both programs: the project's version, the description and the product name.
+TEST(Win32VersionInfo, BothProgramsCarryTheProjectVersion)
+{
+    for (const char* program : {"nerid-programmer.exe", "nerid.exe"}) {
+        const std::wstring path = WinePath(kTools + "/" + program);
+        DWORD ignored = 0;
+        std::vector<char> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+        ASSERT_FALSE(info.empty()) << program;
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data())) << program;
+        auto value = [&](const wchar_t* name) {
+            wchar_t* text = nullptr;
+            UINT length = 0;
+            const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+            if (!VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) || !text)
+                return std::wstring();
+            return std::wstring(text);
+        };
+        EXPECT_EQ(value(L"FileVersion"), L"" NERID_VERSION) << program;
+        EXPECT_EQ(value(L"FileDescription"), L"Firmware updater") << program;
+        EXPECT_EQ(value(L"ProductName"), L"nerid") << program;
+        // The icon group is there for Explorer.
+        const HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(m, nullptr) << program;
+        EXPECT_NE(FindResourceW(m, MAKEINTRESOURCEW(IDI_PRODUCT), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr)
+            << program;
+        FreeLibrary(m);
+    }
+}
+
 TEST_F(Win32Updater, EnglishUpdaterProgramsTheSimulatedDevice)
 {
     TSampleFirmware fw; // SAMPLE v.1.05, type 3, variant 2, revision 0: the simulated device has v.1.00 of it
@@ -189,6 +227,100 @@ TEST_F(Win32Updater, RussianUpdaterProgramsTheSimulatedDevice)
     fw.FlashLength = 0x800;
     fw.Seed = 7;
     UpdateOneDevice(fw, "ru");
+}
+
+// Signed after packing: the signer's certificate table follows the package; the updater still finds it.
+TEST_F(Win32Updater, SignedUpdaterProgramsTheSimulatedDevice)
+{
+    package = FirmwareContainer(fs::path(WinePath(kSigned + "/firmware.hex")));
+    ASSERT_FALSE(package.empty());
+    RunUpdater(WinePath(kSigned + "/signed.exe"), "signed");
+}
+
+// Short names are disabled on most volumes: the updater reads itself, and nerid.exe takes its arguments and opens its
+// files, through the wide-character path whatever the folder is called; nerid.exe's output to a file is UTF-8.
+TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
+{
+    const fs::path folder = fs::path(WinePath(kWork)) / L"Прошивка 固件 ✓";
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    ASSERT_TRUE(fs::create_directories(folder));
+    TSampleFirmware fw;
+    fw.Name = "\xD2\xE5\xF1\xF2\xE5\xF0-1"; // "Тестер-1" in code page 1251
+    fw.FlashLength = 0x800;
+    package = BuildSampleImage(fw).BytesTo();
+    {
+        std::ofstream f(folder / L"firmware.bin", std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
+    }
+    const std::wstring nerid = L"\"" + WinePath(kTools + "/nerid.exe") + L"\" ";
+    const std::wstring exe = (folder / L"updater.exe").wstring();
+    ASSERT_EQ(RunAndWait(nerid + L"pack \"" + (folder / L"firmware.bin").wstring() + L"\" -o \"" + exe + L"\"", 30000,
+                         (folder / L"pack.txt").wstring()),
+              0);
+    ASSERT_EQ(RunAndWait(nerid + L"info \"" + exe + L"\"", 30000, (folder / L"info.txt").wstring()), 0);
+    std::ifstream info(folder / L"info.txt", std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(info), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("name:          Тестер-1\r\n"), std::string::npos) << text;
+
+    Launch(exe);
+    // The caption shows the package's header in Russian (chosen by the Cyrillic name): the updater read its own file.
+    const std::string version = " v.1.05 (исп.2, изм.0)";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const std::string caption = TextOf(window);
+            return caption.size() > version.size() && caption.substr(caption.size() - version.size()) == version;
+        },
+        5000))
+        << TextOf(window);
+    EXPECT_EQ(State().find("0x0301"), std::string::npos) << State(); // not "Data corrupted"
+    CloseAndExpectExit();
+}
+
+// The keys of any dialog box, pressed into the window's queue as the keyboard would: Tab goes round the row, Next and
+// Close; the focused button is the default one and Enter presses it; Escape closes the window as Close does.
+TEST_F(Win32Updater, KeyboardTabEnterEscape)
+{
+    TSampleFirmware fw;
+    fw.FlashLength = 0x800;
+    const std::wstring exe = PackUpdater(fw, "updater_keys");
+    if (const std::string why = SimUnavailable(); !why.empty())
+        GTEST_SKIP() << "no simulated device on COM5: " << why;
+    Launch(exe);
+    Lang = 1;
+    ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(IDC_BTNPROG)) != FALSE; }, 5000));
+    const HWND row = RowCheckBoxes(Item(IDC_PNLDATA))[0];
+    const HWND next = Item(IDC_BTNPROG), close = Item(IDC_BTNCANCEL);
+    auto focused = [&] {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof(gi);
+        return GetGUIThreadInfo(process.pi.dwThreadId, &gi) ? gi.hwndFocus : nullptr;
+    };
+    // The key goes to the focused control (or the window while none has the focus); the message loop's
+    // IsDialogMessageW handles it. Returns once the window's thread has taken it.
+    auto press = [&](WPARAM key) {
+        const HWND to = focused() ? focused() : window;
+        PostMessageW(to, WM_KEYDOWN, key, 1);
+        PostMessageW(to, WM_KEYUP, key, 0xC0000001);
+        SendMessageW(window, WM_NULL, 0, 0);
+    };
+    for (int k = 0; k < 4 && focused() != row; ++k)
+        press(VK_TAB);
+    ASSERT_EQ(focused(), row);
+    const HWND order[] = {next, close, row, next};
+    for (HWND expected : order) {
+        press(VK_TAB);
+        ASSERT_TRUE(WaitFor([&] { return focused() == expected; }, 2000)) << "focus on " << TextOf(focused());
+    }
+    // Next has the focus: it is the default button, Close is not.
+    EXPECT_TRUE(WaitFor([&] { return (GetWindowLongPtrW(next, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON; }, 2000));
+    EXPECT_EQ(GetWindowLongPtrW(close, GWL_STYLE) & 0xF, BS_PUSHBUTTON);
+    press(VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return State() == LangText(5); }, 60000)) << State();
+    ExpectDeviceHoldsPackage();
+    press(VK_ESCAPE);
+    EXPECT_EQ(process.Wait(5000), 0);
 }
 
 TEST_F(Win32Updater, ClosingDuringAProgrammingRunEndsTheProcessAtOnce)

@@ -35,15 +35,29 @@ long TProcess::Wait(int timeoutMs)
     return static_cast<long>(code);
 }
 
-long RunAndWait(const std::wstring& commandLine, int timeoutMs)
+long RunAndWait(const std::wstring& commandLine, int timeoutMs, const std::wstring& outputFile)
 {
     TProcess p;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (!outputFile.empty()) {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE)
+            return -1;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = out;
+        si.hStdError = out;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
     std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &p.pi))
-        return -1;
-    return p.Wait(timeoutMs);
+    const BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, out != INVALID_HANDLE_VALUE, 0,
+                                        nullptr, nullptr, &si, &p.pi);
+    if (out != INVALID_HANDLE_VALUE)
+        CloseHandle(out); // the child holds its own copy
+    return started ? p.Wait(timeoutMs) : -1;
 }
 
 std::wstring WinePath(const std::string& unixPath)

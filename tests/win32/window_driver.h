@@ -19,8 +19,9 @@ struct TProcess {
     long Wait(int timeoutMs);
 };
 
-// Runs a command line and waits for it; its exit code, or -1 when it could not start.
-long RunAndWait(const std::wstring& commandLine, int timeoutMs);
+// Runs a command line and waits for it; its exit code, or -1 when it could not start. With outputFile, the program's
+// standard output and error go to that file (a file, not a console: bytes as the program writes them).
+long RunAndWait(const std::wstring& commandLine, int timeoutMs, const std::wstring& outputFile = L"");
 
 // "Z:" + the Unix path with backslashes: how wine reaches a host path.
 std::wstring WinePath(const std::string& unixPath);

@@ -1,0 +1,16 @@
+# cmake -DOBJDUMP=... -DEXE=... -DLIMIT=BYTES -P shipped_size.cmake: fails when a shipped executable carries debug
+# information or is larger than LIMIT bytes (an updater is this file plus the package, and is mailed to customers).
+cmake_minimum_required(VERSION 3.25)
+file(SIZE ${EXE} size)
+execute_process(COMMAND ${OBJDUMP} -h ${EXE} OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -h ${EXE} failed: is it an executable?")
+endif()
+string(REGEX MATCH "\\.debug_[a-z_]+" debug "${sections}")
+if(debug)
+  message(FATAL_ERROR "${EXE} carries debug information (${debug}): it must be linked with -s")
+endif()
+if(size GREATER LIMIT)
+  message(FATAL_ERROR "${EXE} is ${size} bytes, more than ${LIMIT}")
+endif()
+message(STATUS "${EXE}: ${size} bytes, no debug information")
