@@ -250,12 +250,17 @@ struct TFlashRun {
     double SleepOverMs = 0; // TSleepProbe beside the run
     int Programmed = 0;
     bool Holds = false;
+    long Resends = 0; // over every device of the run
 };
 
-TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
+TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count,
+                   const std::vector<std::string>& simExtra = {}, const std::vector<std::string>& flashExtra = {})
 {
-    TSim sim = StartSim(count, {"--baud", "19200"});
+    std::vector<std::string> simArgs = {"--baud", "19200"};
+    simArgs.insert(simArgs.end(), simExtra.begin(), simExtra.end());
+    TSim sim = StartSim(count, simArgs);
     std::vector<std::string> a = {Tool("nerid"), "flash", hex.string(), "--json"};
+    a.insert(a.end(), flashExtra.begin(), flashExtra.end());
     const auto p = PortArgs(sim.Ports);
     a.insert(a.end(), p.begin(), p.end());
     TFlashRun r;
@@ -267,6 +272,7 @@ TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
         for (const auto& d : nlohmann::json::parse(r.Proc.Out)) {
             r.UpdateMs = std::max(r.UpdateMs, d["duration_ms"].get<double>());
             r.Programmed += d["result"] == "programmed";
+            r.Resends += d.value("resends", 0L);
         }
     } catch (const std::exception&) {
     }
@@ -375,6 +381,64 @@ void ParallelRuns(const fs::path& smallHex)
            Fmt("%.1f MB vs %.1f MB", r64.Proc.MaxRssKb / 1024.0, idle.MaxRssKb / 1024.0));
 }
 
+// The line-rate exchange (`nerid flash --fast`) beside the engine's own, in the same run, against devices that take
+// 5 ms to write a line as a real flash does, and then behind an adapter with a 16 ms latency timer.
+void LineRate(const fs::path& fullHex, const fs::path& smallHex)
+{
+    constexpr double kWriteMs = 5;
+    const std::vector<std::string> writes = {"--write-ms", "5"};
+    const TPackageContents pkg = Contents(fullHex);
+    const TFloor floor = UpdateFloor(pkg);
+    // The line's own limit: every frame's bytes at 10 bits each, the device's write of each line, the 200 ms pause.
+    const double limit = floor.LineMs + kWriteMs * static_cast<double>(pkg.FL.size() + pkg.EE.size());
+    json modes = json::object();
+    std::map<std::string, TFlashRun> whole;
+    for (const bool fast : {false, true}) {
+        const std::string mode = fast ? "fast" : "default";
+        const std::vector<std::string> flag = fast ? std::vector<std::string>{"--fast"} : std::vector<std::string>{};
+        whole[mode] = FlashRun(fullHex, pkg, 1, writes, flag);
+        const TFlashRun latency = FlashRun(fullHex, pkg, 1, {"--write-ms", "5", "--latency", "16"}, flag);
+        const TFlashRun& r = whole[mode];
+        modes[mode] = {{"update_ms", r.UpdateMs},
+                       {"line_limit_ms", limit},
+                       {"over_limit_per_exchange_ms", (r.UpdateMs - limit) / Exchanges(pkg)},
+                       {"sleep_overshoot_per_exchange_ms", r.SleepOverMs},
+                       {"resends", r.Resends},
+                       {"programmed", r.Programmed},
+                       {"memory_equals_package", r.Holds},
+                       {"latency_16ms_update_ms", latency.UpdateMs},
+                       {"latency_16ms_resends", latency.Resends},
+                       {"latency_16ms_memory_equals_package", latency.Holds}};
+        std::printf("    %-7s whole update, --write-ms 5: %.2f s (%.3f of the line's limit %.2f s), %ld resends, "
+                    "memory %s; behind a 16 ms latency timer: %.2f s
+",
+                    mode.c_str(), r.UpdateMs / 1000, r.UpdateMs / limit, limit / 1000, r.Resends,
+                    r.Holds ? "equals the package" : "DIFFERS", latency.UpdateMs / 1000);
+    }
+    Figure("--fast whole update, --write-ms 5 / line's limit", whole["fast"].UpdateMs / limit, 1.10,
+           Fmt("%.2f s / %.2f s", whole["fast"].UpdateMs / 1000, limit / 1000));
+    std::printf("    (--fast over the line's limit: %.3f ms an exchange)\n",
+                (whole["fast"].UpdateMs - limit) / Exchanges(pkg));
+
+    // 8 devices against one, three interleaved rounds, the median of each count.
+    const TPackageContents small = Contents(smallHex);
+    std::map<int, std::vector<TFlashRun>> all;
+    for (int round = 0; round < 3; ++round)
+        for (int n : {1, 8})
+            all[n].push_back(FlashRun(smallHex, small, n, writes, {"--fast"}));
+    std::map<int, TFlashRun> by;
+    for (auto& [n, list] : all) {
+        std::sort(list.begin(), list.end(),
+                  [](const TFlashRun& a, const TFlashRun& b) { return a.UpdateMs < b.UpdateMs; });
+        by[n] = list[list.size() / 2];
+    }
+    modes["parallel_fast"] = {{"one_device_ms", by[1].UpdateMs}, {"eight_devices_ms", by[8].UpdateMs},
+                              {"eight_resends", by[8].Resends}, {"eight_memory_equals_package", by[8].Holds}};
+    gDetails["line_rate"] = modes;
+    Figure("--fast 8 devices at once / 1 device", by[8].UpdateMs / by[1].UpdateMs, 1.03,
+           Fmt("%.2f s / %.2f s", by[8].UpdateMs / 1000, by[1].UpdateMs / 1000));
+}
+
 void SilentSearch()
 {
     TSim sim = StartSim(64, {"--fault", "silent"});
@@ -460,6 +524,7 @@ int Bench(int argc, char** argv, const fs::path& out)
     const double t0 = NowMs();
     WholeUpdate(full);
     ParallelRuns(small);
+    LineRate(full, small);
     SilentSearch();
     Window(small);
 

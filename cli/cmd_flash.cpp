@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <unistd.h>
 
 #include "base/error.h"
@@ -25,6 +27,7 @@ struct TFlashOptions {
     std::string package;
     std::vector<std::string> ports;
     bool all = false, force = false, json = false;
+    bool fast = false;          // the line-rate exchange
 };
 
 struct TRow {
@@ -38,6 +41,8 @@ struct TRow {
     std::string Error;
     double StartMs = 0, EndMs = 0;
     std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
+    std::uint32_t Resends = 0;  // requests sent again because the one before got no answer
+    std::optional<std::uint32_t> LatencyMs; // the driver's latency timer as read at open
 };
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
@@ -76,7 +81,9 @@ void PrintResults(const std::vector<TRow>& rows, bool json)
                             {"error", r.Error},
                             {"id", r.Before.dID},
                             {"version_before", VersionText(r.Before.dVerProg)},
-                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
+                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0},
+                            {"resends", r.Resends},
+                            {"latency_ms", r.LatencyMs ? nlohmann::ordered_json(*r.LatencyMs) : nullptr}});
         std::cout << list.dump(2) << "\n";
         return;
     }
@@ -86,11 +93,23 @@ void PrintResults(const std::vector<TRow>& rows, bool json)
                   << VersionText(r.Before.dVerProg);
         if (r.Finished)
             std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
+        std::cout << Format(", %u resends", r.Resends);
+        if (r.LatencyMs)
+            std::cout << Format(", latency %u ms", *r.LatencyMs);
         std::cout << ")";
         if (!r.Error.empty())
             std::cout << ": " << r.Error;
         std::cout << "\n";
     }
+}
+
+// A slow adapter is named once per run of the tool, on the error stream, whatever the results go to.
+void AdviseLatencyOnce(const std::string& port, std::uint32_t latencyMs, bool bar)
+{
+    static std::set<std::string> advised;
+    if (!advised.insert(port).second)
+        return;
+    std::cerr << (bar ? "\n" : "") << LatencyAdvice(port, latencyMs) << "\n";
 }
 
 void RunFlash(const TFlashOptions& o)
@@ -147,6 +166,10 @@ void RunFlash(const TFlashOptions& o)
             r.EndMs = NowMs();
             r.Programmed = code == kProgDone;
             r.Error = w->Error();
+            r.Resends = w->Resends();
+            r.LatencyMs = w->LatencyMs();
+            if (o.fast && r.LatencyMs && *r.LatencyMs > 2)
+                AdviseLatencyOnce(r.Port, *r.LatencyMs, bar);
             --left;
         }
     };
@@ -157,6 +180,7 @@ void RunFlash(const TFlashOptions& o)
         w->SetSEvent(handler);
         w->SetParams(static_cast<std::uint16_t>(i), rows[i].Port);
         w->SetData(FL, EE);
+        w->SetFastExchange(o.fast);
         std::unique_ptr<TCustomThreadCtrl> base(std::move(w));
         try {
             StartWorker(base);
@@ -217,6 +241,13 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found: port, state (needed, not required, not "
-                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms");
+                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms, "
+                  "resends (requests sent again because the one before got no answer), latency_ms (the port "
+                  "driver's latency timer as read at open, null where there is none)");
+    cmd->add_flag("--fast", o->fast,
+                  "line-rate exchange: look for each answer from the moment the request is written instead of "
+                  "waiting the request's own time first, and ask the port's driver for low latency while it is "
+                  "open; the time-outs and re-sends are the updater's. For devices that take a request at any time "
+                  "after their answer: a rising resends count means the device needs the updater's pace");
     cmd->callback([o] { RunFlash(*o); });
 }

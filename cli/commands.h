@@ -5,6 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
+#include <string>
+
 void AddContainerCommand(CLI::App& app);
 void AddPackCommand(CLI::App& app);
 void AddInfoCommand(CLI::App& app);
@@ -14,6 +17,8 @@ void AddVerifyCommand(CLI::App& app);
 void AddSimCommand(CLI::App& app); // POSIX builds only
 // The subcommands of this platform (posix/ or win32/).
 void AddPlatformCommands(CLI::App& app);
+// For a person: the port's driver holds answers back for latencyMs, and how to lower it on this platform.
+std::string LatencyAdvice(const std::string& port, std::uint32_t latencyMs);
 
 // Ends the tool with this exit code once a subcommand has printed all it has to say.
 struct TExitCode {
