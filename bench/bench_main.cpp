@@ -410,8 +410,7 @@ void LineRate(const fs::path& fullHex, const fs::path& smallHex)
                        {"latency_16ms_resends", latency.Resends},
                        {"latency_16ms_memory_equals_package", latency.Holds}};
         std::printf("    %-7s whole update, --write-ms 5: %.2f s (%.3f of the line's limit %.2f s), %ld resends, "
-                    "memory %s; behind a 16 ms latency timer: %.2f s
-",
+                    "memory %s; behind a 16 ms latency timer: %.2f s\n",
                     mode.c_str(), r.UpdateMs / 1000, r.UpdateMs / limit, limit / 1000, r.Resends,
                     r.Holds ? "equals the package" : "DIFFERS", latency.UpdateMs / 1000);
     }

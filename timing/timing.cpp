@@ -51,6 +51,6 @@ void SleepMs(double x)
 {
     const std::int64_t ms = SleepRoundMs(x);
     if (tObserver)
-        tObserver(ms, tObserverContext);
+        tObserver(x, ms, tObserverContext);
     PlatformSleep(ms);
 }

@@ -24,17 +24,31 @@ ABytes LineRequest()
     return r;
 }
 
-// Every sleep the engine asks for on this thread, in whole milliseconds.
+// Every sleep the engine asks for on this thread: the milliseconds asked and the whole milliseconds slept.
 class SleepLog {
 public:
+    struct TSleep {
+        double asked;
+        std::int64_t slept;
+    };
     SleepLog() { SetSleepObserver(&SleepLog::Note, this); }
     ~SleepLog() { SetSleepObserver(nullptr, nullptr); }
     SleepLog(const SleepLog&) = delete;
     SleepLog& operator=(const SleepLog&) = delete;
-    std::vector<std::int64_t> Taken;
+    std::vector<TSleep> Taken;
+    std::vector<std::int64_t> Slept() const
+    {
+        std::vector<std::int64_t> out;
+        for (const TSleep& t : Taken)
+            out.push_back(t.slept);
+        return out;
+    }
 
 private:
-    static void Note(std::int64_t ms, void* self) { static_cast<SleepLog*>(self)->Taken.push_back(ms); }
+    static void Note(double asked, std::int64_t slept, void* self)
+    {
+        static_cast<SleepLog*>(self)->Taken.push_back({asked, slept});
+    }
 };
 
 class Exchange : public ::testing::TestWithParam<bool> {
@@ -82,14 +96,14 @@ protected:
 
 } // namespace
 
-// The engine's waits, as asked of the clock: the send wait of the request's length, then one poll period at a time.
+// The engine's waits, as asked of the clock: the send wait of the request's length, then one byte time per poll.
 // The line-rate exchange asks for neither: it waits on the port's input instead.
 TEST_P(Exchange, WaitsAskedOfTheClock)
 {
     ctrl.Need = 3;
     Answer(69, {0xF2, 0x00, 0x55});
     TSessionParams p = Params(750, 64, 100, 1, 1000);
-    std::vector<std::int64_t> taken;
+    std::vector<SleepLog::TSleep> taken;
     double took = 0;
     {
         SleepLog log;
@@ -100,15 +114,77 @@ TEST_P(Exchange, WaitsAskedOfTheClock)
     }
     if (!GetParam()) {
         ASSERT_FALSE(taken.empty());
-        EXPECT_EQ(taken.front(), 56);  // 2 x 8000/19200 x 67 = 55.83 ms, rounded as SleepMs rounds
+        EXPECT_EQ(taken.front().slept, 56);  // 2 x 8000/19200 x 67 = 55.83 ms, rounded as SleepMs rounds
         for (std::size_t i = 1; i < taken.size(); ++i)
-            EXPECT_EQ(taken[i], 1) << "poll " << i;  // one byte time, 0.42 ms: the 1 ms minimum
+            EXPECT_EQ(taken[i].slept, 1) << "poll " << i;  // one byte time, 0.42 ms: the 1 ms minimum
         EXPECT_GE(took, 56.0);
     } else {
-        EXPECT_TRUE(taken.empty()) << taken.size() << " sleeps, the first of " << taken.front() << " ms";
+        EXPECT_TRUE(taken.empty()) << taken.size() << " sleeps, the first of " << taken.front().asked << " ms";
         EXPECT_LT(took, 30.0);  // the answer is there at once: no send wait
     }
     EXPECT_EQ(ctrl.Resends(), 0u);
+}
+
+// The updater's own exchange (the window's, and `nerid flash` without --fast) asks the clock for exactly what it
+// always asked, to the microsecond: 2 x 8000/baud ms per request byte but two (at least one byte's worth) after the
+// write, 8000/baud ms before each look at the input, the pause between attempts; then SleepMs's rounding.
+TEST(EngineWaits, UnchangedToTheMicrosecond)
+{
+    struct TCase {
+        std::uint32_t baud;
+        std::size_t request;  // bytes written
+        double sendWaitMs;    // asked after the write
+        std::int64_t sendSlept;
+        double pollMs;        // asked before each look at the input
+    };
+    const TCase cases[] = {
+        {19200, 69, 2 * 8000.0 / 19200 * 67, 56, 8000.0 / 19200},
+        {19200, 3, 2 * 8000.0 / 19200 * 1, 1, 8000.0 / 19200},
+        {9600, 4, 2 * 8000.0 / 9600 * 2, 3, 8000.0 / 9600},
+        {1200, 10, 2 * 8000.0 / 1200 * 8, 107, 8000.0 / 1200},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.request) + " bytes");
+        PtyPeer pty;
+        TestCtrl ctrl;
+        ctrl.Open(pty.SlavePath());
+        TCPCSetup s;
+        s.Default(c.baud, 1);
+        ctrl.SetSetup(s);
+        pty.Run([](PtyPeer& p) {
+            while (!p.Stopping())
+                p.Receive(1, 50);  // a silent device: every attempt runs to its time-out
+        });
+        ABytes request(c.request, 0x11);
+        request[0] = 0xF0;
+        TSessionParams p = Params(30, 64, 20, 1, 40);
+        std::vector<SleepLog::TSleep> taken;
+        {
+            SleepLog log;
+            EXPECT_EQ(ErrorOf([&] { ctrl.Session(request, &p, true); }), "Нет ответа.");
+            taken = log.Taken;
+        }
+        pty.Stop();
+        // Each attempt: the send wait, polls until the 30 ms time-out, the 40 ms pause.
+        std::size_t at = 0;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            ASSERT_LT(at, taken.size());
+            EXPECT_NEAR(taken[at].asked, c.sendWaitMs, 0.001) << "attempt " << attempt;
+            EXPECT_EQ(taken[at].slept, c.sendSlept) << "attempt " << attempt;
+            ++at;
+            int polls = 0;
+            for (; at < taken.size() && taken[at].asked != 40.0; ++at, ++polls) {
+                EXPECT_NEAR(taken[at].asked, c.pollMs, 0.001) << "attempt " << attempt << ", poll " << polls;
+                EXPECT_EQ(taken[at].slept, SleepRoundMs(c.pollMs));
+            }
+            EXPECT_GE(polls, 1);
+            ASSERT_LT(at, taken.size());
+            EXPECT_EQ(taken[at].slept, 40);
+            ++at;
+        }
+        EXPECT_EQ(at, taken.size());
+        EXPECT_EQ(ctrl.Resends(), 1u);
+    }
 }
 
 // A silent device costs the same in both exchanges: each attempt's time-out runs from the end of the send wait.
@@ -121,7 +197,7 @@ TEST_P(Exchange, SilentDeviceCostsWhatTheEngineCosts)
     {
         SleepLog log;
         EXPECT_EQ(ErrorOf([&] { ctrl.Session(LineRequest(), &p, true); }), "Нет ответа.");
-        taken = log.Taken;
+        taken = log.Slept();
     }
     const double took = NowMs() - t0;
     EXPECT_GE(took, 3 * (56 + 100 + 150) - 5.0);
