@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -502,7 +503,7 @@ void Window(const fs::path& smallHex)
                 run.value("bar_max", 0), holds ? "equals the package" : "DIFFERS");
 }
 
-int Bench(int argc, char** argv, const fs::path& out)
+int Bench(int argc, char** argv, const fs::path& out, const std::string& part)
 {
     gOut = fs::absolute(out);
     gTools = fs::read_symlink("/proc/self/exe").parent_path();
@@ -520,12 +521,23 @@ int Bench(int argc, char** argv, const fs::path& out)
                 .Rc != 0)
         throw std::runtime_error("nerid-sample-firmware failed");
 
+    // In the order of a whole run; --part runs one of them (a figure under work, without the rest's half hour).
+    const std::vector<std::pair<std::string, std::function<void()>>> parts = {
+        {"whole-update", [&] { WholeUpdate(full); }},
+        {"parallel", [&] { ParallelRuns(small); }},
+        {"line-rate", [&] { LineRate(full, small); }},
+        {"silent-search", [] { SilentSearch(); }},
+        {"window", [&] { Window(small); }},
+    };
+    std::string names;
+    for (const auto& p : parts)
+        names += " " + p.first;
+    if (!part.empty() && std::none_of(parts.begin(), parts.end(), [&](const auto& p) { return p.first == part; }))
+        throw std::runtime_error("no part \"" + part + "\"; the parts are:" + names);
     const double t0 = NowMs();
-    WholeUpdate(full);
-    ParallelRuns(small);
-    LineRate(full, small);
-    SilentSearch();
-    Window(small);
+    for (const auto& [name, run] : parts)
+        if (part.empty() || part == name)
+            run();
 
     json all = {{"baud", kBaud}, {"figures", gFigures}, {"details", gDetails}, {"bench_seconds", (NowMs() - t0) / 1000}};
     std::ofstream(gOut / "bench.json") << all.dump(2) << "\n";
@@ -548,11 +560,11 @@ int main(int argc, char** argv)
         if (opt.count("--window"))
             return WindowHarness(argc, argv, opt["--window"], opt["--ports"], opt["--report"], opt["--shots"]);
         if (opt.count("--out"))
-            return Bench(argc, argv, opt["--out"]);
+            return Bench(argc, argv, opt["--out"], opt["--part"]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "nerid-bench: %s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: nerid-bench --out DIR\n");
+    std::fprintf(stderr, "usage: nerid-bench --out DIR [--part NAME]\n");
     return 2;
 }
