@@ -189,7 +189,9 @@ TEST_F(ComPort, ReadWaitWaitsOnTheInputAndKeepsTheTimeOuts)
     ASSERT_TRUE(ctrl.Write(Request('P', {1, 2, 3, 4})));
     t0 = NowMs();
     const std::uint32_t got = TBasicComPortCtrl::ReadWait(ctrl.Port(), buf, 1000);
-    EXPECT_LT(NowMs() - t0, 25.0);  // the first piece, not the second 30 ms later nor the whole wait
+    // The first piece (the peer's first half), not the second 30 ms after it, and long before the whole wait; how
+    // soon the peer's first half comes is the host's business, hence the loose bound.
+    EXPECT_LT(NowMs() - t0, 500.0);
     EXPECT_GE(got, 1u);
     EXPECT_LE(got, 2u);
     const COMMTIMEOUTS after = ctrl.GetTimeOuts();
