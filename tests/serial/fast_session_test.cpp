@@ -253,7 +253,7 @@ TEST_P(Exchange, ReadCountEndsWithWhatCameTogether)
 TEST_P(Exchange, LateAndEarlyAnswersAreCollected)
 {
     ctrl.Need = 3;
-    pty.Run([this](PtyPeer& p) {
+    pty.Run([](PtyPeer& p) {
         bool late = false;
         while (!p.Stopping()) {
             if (p.Receive(69, 50).size() != 69)
