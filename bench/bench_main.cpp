@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -250,12 +251,17 @@ struct TFlashRun {
     double SleepOverMs = 0; // TSleepProbe beside the run
     int Programmed = 0;
     bool Holds = false;
+    long Resends = 0; // over every device of the run
 };
 
-TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
+TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count,
+                   const std::vector<std::string>& simExtra = {}, const std::vector<std::string>& flashExtra = {})
 {
-    TSim sim = StartSim(count, {"--baud", "19200"});
+    std::vector<std::string> simArgs = {"--baud", "19200"};
+    simArgs.insert(simArgs.end(), simExtra.begin(), simExtra.end());
+    TSim sim = StartSim(count, simArgs);
     std::vector<std::string> a = {Tool("nerid"), "flash", hex.string(), "--json"};
+    a.insert(a.end(), flashExtra.begin(), flashExtra.end());
     const auto p = PortArgs(sim.Ports);
     a.insert(a.end(), p.begin(), p.end());
     TFlashRun r;
@@ -267,6 +273,7 @@ TFlashRun FlashRun(const fs::path& hex, const TPackageContents& pkg, int count)
         for (const auto& d : nlohmann::json::parse(r.Proc.Out)) {
             r.UpdateMs = std::max(r.UpdateMs, d["duration_ms"].get<double>());
             r.Programmed += d["result"] == "programmed";
+            r.Resends += d.value("resends", 0L);
         }
     } catch (const std::exception&) {
     }
@@ -375,6 +382,63 @@ void ParallelRuns(const fs::path& smallHex)
            Fmt("%.1f MB vs %.1f MB", r64.Proc.MaxRssKb / 1024.0, idle.MaxRssKb / 1024.0));
 }
 
+// The line-rate exchange (`nerid flash --fast`) beside the engine's own, in the same run, against devices that take
+// 5 ms to write a line as a real flash does, and then behind an adapter with a 16 ms latency timer.
+void LineRate(const fs::path& fullHex, const fs::path& smallHex)
+{
+    constexpr double kWriteMs = 5;
+    const std::vector<std::string> writes = {"--write-ms", "5"};
+    const TPackageContents pkg = Contents(fullHex);
+    const TFloor floor = UpdateFloor(pkg);
+    // The line's own limit: every frame's bytes at 10 bits each, the device's write of each line, the 200 ms pause.
+    const double limit = floor.LineMs + kWriteMs * static_cast<double>(pkg.FL.size() + pkg.EE.size());
+    json modes = json::object();
+    std::map<std::string, TFlashRun> whole;
+    for (const bool fast : {false, true}) {
+        const std::string mode = fast ? "fast" : "default";
+        const std::vector<std::string> flag = fast ? std::vector<std::string>{"--fast"} : std::vector<std::string>{};
+        whole[mode] = FlashRun(fullHex, pkg, 1, writes, flag);
+        const TFlashRun latency = FlashRun(fullHex, pkg, 1, {"--write-ms", "5", "--latency", "16"}, flag);
+        const TFlashRun& r = whole[mode];
+        modes[mode] = {{"update_ms", r.UpdateMs},
+                       {"line_limit_ms", limit},
+                       {"over_limit_per_exchange_ms", (r.UpdateMs - limit) / Exchanges(pkg)},
+                       {"sleep_overshoot_per_exchange_ms", r.SleepOverMs},
+                       {"resends", r.Resends},
+                       {"programmed", r.Programmed},
+                       {"memory_equals_package", r.Holds},
+                       {"latency_16ms_update_ms", latency.UpdateMs},
+                       {"latency_16ms_resends", latency.Resends},
+                       {"latency_16ms_memory_equals_package", latency.Holds}};
+        std::printf("    %-7s whole update, --write-ms 5: %.2f s (%.3f of the line's limit %.2f s), %ld resends, "
+                    "memory %s; behind a 16 ms latency timer: %.2f s\n",
+                    mode.c_str(), r.UpdateMs / 1000, r.UpdateMs / limit, limit / 1000, r.Resends,
+                    r.Holds ? "equals the package" : "DIFFERS", latency.UpdateMs / 1000);
+    }
+    Figure("--fast whole update, --write-ms 5 / line's limit", whole["fast"].UpdateMs / limit, 1.10,
+           Fmt("%.2f s / %.2f s", whole["fast"].UpdateMs / 1000, limit / 1000));
+    std::printf("    (--fast over the line's limit: %.3f ms an exchange)\n",
+                (whole["fast"].UpdateMs - limit) / Exchanges(pkg));
+
+    // 8 devices against one, three interleaved rounds, the median of each count.
+    const TPackageContents small = Contents(smallHex);
+    std::map<int, std::vector<TFlashRun>> all;
+    for (int round = 0; round < 3; ++round)
+        for (int n : {1, 8})
+            all[n].push_back(FlashRun(smallHex, small, n, writes, {"--fast"}));
+    std::map<int, TFlashRun> by;
+    for (auto& [n, list] : all) {
+        std::sort(list.begin(), list.end(),
+                  [](const TFlashRun& a, const TFlashRun& b) { return a.UpdateMs < b.UpdateMs; });
+        by[n] = list[list.size() / 2];
+    }
+    modes["parallel_fast"] = {{"one_device_ms", by[1].UpdateMs}, {"eight_devices_ms", by[8].UpdateMs},
+                              {"eight_resends", by[8].Resends}, {"eight_memory_equals_package", by[8].Holds}};
+    gDetails["line_rate"] = modes;
+    Figure("--fast 8 devices at once / 1 device", by[8].UpdateMs / by[1].UpdateMs, 1.03,
+           Fmt("%.2f s / %.2f s", by[8].UpdateMs / 1000, by[1].UpdateMs / 1000));
+}
+
 void SilentSearch()
 {
     TSim sim = StartSim(64, {"--fault", "silent"});
@@ -450,7 +514,7 @@ void Window(const fs::path& smallHex)
                 run.value("bar_max", 0), holds ? "equals the package" : "DIFFERS");
 }
 
-int Bench(const fs::path& out)
+int Bench(const fs::path& out, const std::string& part)
 {
     gOut = fs::absolute(out);
     gTools = fs::read_symlink("/proc/self/exe").parent_path();
@@ -468,11 +532,23 @@ int Bench(const fs::path& out)
                 .Rc != 0)
         throw std::runtime_error("nerid-sample-firmware failed");
 
+    // In the order of a whole run; --part runs one of them (a figure under work, without the rest's half hour).
+    const std::vector<std::pair<std::string, std::function<void()>>> parts = {
+        {"whole-update", [&] { WholeUpdate(full); }},
+        {"parallel", [&] { ParallelRuns(small); }},
+        {"line-rate", [&] { LineRate(full, small); }},
+        {"silent-search", [] { SilentSearch(); }},
+        {"window", [&] { Window(small); }},
+    };
+    std::string names;
+    for (const auto& p : parts)
+        names += " " + p.first;
+    if (!part.empty() && std::none_of(parts.begin(), parts.end(), [&](const auto& p) { return p.first == part; }))
+        throw std::runtime_error("no part \"" + part + "\"; the parts are:" + names);
     const double t0 = NowMs();
-    WholeUpdate(full);
-    ParallelRuns(small);
-    SilentSearch();
-    Window(small);
+    for (const auto& [name, run] : parts)
+        if (part.empty() || part == name)
+            run();
 
     json all = {{"baud", kBaud}, {"figures", gFigures}, {"details", gDetails}, {"bench_seconds", (NowMs() - t0) / 1000}};
     std::ofstream(gOut / "bench.json") << all.dump(2) << "\n";
@@ -493,11 +569,11 @@ int main(int argc, char** argv)
         if (opt.count("--window"))
             return WindowHarness(argc, argv, opt["--window"], opt["--ports"], opt["--report"], opt["--shots"]);
         if (opt.count("--out"))
-            return Bench(opt["--out"]);
+            return Bench(opt["--out"], opt["--part"]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "nerid-bench: %s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: nerid-bench --out DIR\n");
+    std::fprintf(stderr, "usage: nerid-bench --out DIR [--part NAME]\n");
     return 2;
 }

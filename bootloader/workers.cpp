@@ -109,11 +109,27 @@ void TZorelProgBootLoaderThreadCtrl::ExecRepeat()
     TCPCSetup setup;
     setup.Default(19200, 1);
     FError.clear();
+    FResends = 0;
+    FLatency.reset();
+    std::uint32_t lineRetries = 0;
     std::uint16_t code = kProgDone;
     try {
         TZorelBootLoader link;
         link.SetLog(false);
         link.SessionParam().Init(750, 64, 100, 1, 1000);
+        link.SetFastExchange(FFast);
+        // Whatever way the pass ends, the counts are taken before the report.
+        struct TCounts {
+            TZorelBootLoader& link;
+            const std::uint32_t& retries;
+            std::uint32_t& resends;
+            std::optional<std::uint32_t>& latency;
+            ~TCounts()
+            {
+                resends = link.Resends() + retries;
+                latency = link.DriverLatency();
+            }
+        } counts{link, lineRetries, FResends, FLatency};
         OpenPort(link, FPort, FError);
         try {
             static const AZorelBootLoaderDataLines kNone;
@@ -147,6 +163,7 @@ void TZorelProgBootLoaderThreadCtrl::ExecRepeat()
                         FError = Format("%s 0x%c%.3zX", LangText(10).c_str(), tag, i);
                         if (++failures >= 3)
                             throw;
+                        ++lineRetries;
                         continue;
                     }
                     ReportState(kProgProgress, ProgPercent(before + i, D));

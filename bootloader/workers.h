@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Report codes of the search worker (lParam; wParam is the worker's index).
@@ -56,6 +57,13 @@ public:
     std::uint16_t Index() const { return FIndex; }
     // The failure text of the pass ("update error 0xF01A" and the like); empty after a success.
     const std::string& Error() const { return FError; }
+    // The line-rate exchange for this worker's link (off, as in the window, unless set before ThreadBegin).
+    void SetFastExchange(bool v) { FFast = v; }
+    // Requests of the pass sent again because the one before got no answer: the engine's re-sends plus the further
+    // tries of a failed line. Final when the pass reports code 2 or 3.
+    std::uint32_t Resends() const { return FResends; }
+    // The driver's latency timer (ms) as read when the port was opened; none where the port has none.
+    std::optional<std::uint32_t> LatencyMs() const { return FLatency; }
 
 protected:
     void ExecBefore() override;
@@ -73,6 +81,9 @@ private:
     TZorelBootLoaderDevID FDID;
     std::shared_ptr<const AZorelBootLoaderDataLines> FFL;
     std::shared_ptr<const AZorelBootLoaderDataLines> FEE;
+    bool FFast = false;
+    std::uint32_t FResends = 0;
+    std::optional<std::uint32_t> FLatency;
 };
 
 // The progress after line i of D+1 lines in all: the nearest integer to i*100/D, halves to even; 100 when there is

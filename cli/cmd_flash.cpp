@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <unistd.h>
 
 #include "base/error.h"
@@ -26,6 +28,7 @@ struct TFlashOptions {
     std::string package;
     std::vector<std::string> ports;
     bool all = false, force = false, json = false;
+    bool fast = false;          // the line-rate exchange
 };
 
 struct TRow {
@@ -40,6 +43,8 @@ struct TRow {
     double StartMs = 0, EndMs = 0;
     std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
     std::string Probe;          // after a line failure: what a fresh identity request found ("" answered)
+    std::uint32_t Resends = 0;  // requests sent again because the one before got no answer
+    std::optional<std::uint32_t> LatencyMs; // the driver's latency timer as read at open
 };
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
@@ -56,6 +61,8 @@ struct TFlashResult {
     std::string VersionBefore;
     bool Timed = false;     // its worker ran to its end
     double DurationMs = 0;  // first report to last, when Timed
+    std::uint32_t Resends = 0;              // requests sent again because the one before got no answer
+    std::optional<std::uint32_t> LatencyMs; // the port driver's latency timer as read at open
 };
 
 TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupted)
@@ -67,6 +74,8 @@ TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupt
     o.VersionBefore = VersionText(r.Before.dVerProg);
     o.Timed = r.Finished;
     o.DurationMs = r.Finished ? r.EndMs - r.StartMs : 0;
+    o.Resends = r.Resends;
+    o.LatencyMs = r.LatencyMs;
     auto set = [&o](const char* result, std::string words, std::string code = "") {
         o.Result = result;
         o.Words = std::move(words);
@@ -89,8 +98,15 @@ TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupt
         if (i < lines.size())
             line += Format(" (%s 0x%.4X)", flash ? "address" : "offset", lines[i].A);
     }
-    if (r.Programmed)
-        return set("programmed", lineCode ? "programmed, after re-sends of " + line : "programmed", code);
+    if (r.Programmed) {
+        // A device that needed re-sends has a poor contact, or needs the updater's own pace (see --fast).
+        std::string words = "programmed";
+        if (r.Resends > 0)
+            words += ", after " + Plural(r.Resends, "re-send", "re-sends");
+        if (lineCode)
+            words += (r.Resends > 0 ? ", the last at " : ", after re-sends of ") + line;
+        return set("programmed", words, code);
+    }
     if (interrupted)
         return set("interrupted",
                    lineCode ? "interrupted before " + line + "; the device is not reset: program it again"
@@ -123,16 +139,21 @@ nlohmann::ordered_json ResultJson(const TFlashResult& o)
             {"code", o.Code},
             {"id", o.Id},
             {"version_before", o.VersionBefore},
-            {"duration_ms", o.Timed ? static_cast<std::int64_t>(o.DurationMs + 0.5) : 0}};
+            {"duration_ms", o.Timed ? static_cast<std::int64_t>(o.DurationMs + 0.5) : 0},
+            {"resends", o.Resends},
+            {"latency_ms", o.LatencyMs ? nlohmann::ordered_json(*o.LatencyMs) : nullptr}};
 }
 
-// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s) [0xF002]"
+// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s, 0 re-sends, latency 16 ms) [0xF002]"
 std::string ResultText(const TFlashResult& o)
 {
     std::string t = o.Port + ": " + o.Words + " (" + o.State +
                     Format(", ID %.8llX, v.", static_cast<unsigned long long>(o.Id)) + o.VersionBefore;
     if (o.Timed)
         t += Format(", %.1f s", o.DurationMs / 1000.0);
+    t += ", " + Plural(o.Resends, "re-send", "re-sends");
+    if (o.LatencyMs)
+        t += Format(", latency %u ms", *o.LatencyMs);
     t += ")";
     if (!o.Code.empty())
         t += " [" + o.Code + "]";
@@ -187,6 +208,15 @@ void ProbeFailures(std::vector<TRow>& rows)
     const std::vector<TPortSearch> found = SearchPorts(ports);
     for (std::size_t j = 0; j < found.size(); ++j)
         rows[index[j]].Probe = found[j].Ok ? "" : found[j].Error;
+}
+
+// A slow adapter is named once per run of the tool, on the error stream, whatever the results go to.
+void AdviseLatencyOnce(const std::string& port, std::uint32_t latencyMs, bool bar)
+{
+    static std::set<std::string> advised;
+    if (!advised.insert(port).second)
+        return;
+    std::cerr << (bar ? "\n" : "") << LatencyAdvice(port, latencyMs) << "\n";
 }
 
 void RunFlash(const TFlashOptions& o)
@@ -255,6 +285,10 @@ void RunFlash(const TFlashOptions& o)
             r.EndMs = NowMs();
             r.Programmed = code == kProgDone;
             r.Error = w->Error();
+            r.Resends = w->Resends();
+            r.LatencyMs = w->LatencyMs();
+            if (o.fast && r.LatencyMs && *r.LatencyMs > 2)
+                AdviseLatencyOnce(r.Port, *r.LatencyMs, bar);
             --left;
         }
     };
@@ -265,6 +299,7 @@ void RunFlash(const TFlashOptions& o)
         w->SetSEvent(handler);
         w->SetParams(static_cast<std::uint16_t>(i), rows[i].Port);
         w->SetData(FL, EE);
+        w->SetFastExchange(o.fast);
         std::unique_ptr<TCustomThreadCtrl> base(std::move(w));
         try {
             StartWorker(base);
@@ -330,7 +365,14 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found: port, state (needed, not required, not "
                   "supported), result (programmed, skipped, interrupted, port gone, not answering, refused, busy, "
-                  "absent, failed), words, code, id, version_before, duration_ms; [] when no device answered, "
-                  "{\"error\": {\"code\", \"message\"}} when the package is refused");
+                  "absent, failed), words, code, id, version_before, duration_ms, resends (requests sent again "
+                  "because the one before got no answer), latency_ms (the port driver's latency timer as read at "
+                  "open, null where there is none); [] when no device answered, {\"error\": {\"code\", "
+                  "\"message\"}} when the package is refused");
+    cmd->add_flag("--fast", o->fast,
+                  "line-rate exchange: look for each answer from the moment the request is written instead of "
+                  "waiting the request's own time first, and ask the port's driver for low latency while it is "
+                  "open; the time-outs and re-sends are the updater's. For devices that take a request at any time "
+                  "after their answer: a rising resends count means the device needs the updater's pace");
     cmd->callback([o] { RunFlash(*o); });
 }

@@ -23,7 +23,9 @@ constexpr const char* kFaultHelp =
     "device). KIND: silent (never answers); drop=L[xK] (flash line L, counted from 0, is ignored K times, default "
     "1, then taken); stop=L (answers nothing more from the line command after L written lines on); hangup=L (closes its line, as if "
     "unplugged, when the line command after L written lines arrives); short-id (identity reply of 49 bytes); "
-    "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command). "
+    "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command); deaf=MS (after "
+    "each reply, a request that starts arriving within MS milliseconds is lost, as with a device that answers a line "
+    "before it writes it). "
     "Example: --fault 2:drop=5x2 --fault 3:hangup=100";
 
 [[noreturn]] void BadFault(const std::string& given, const std::string& why)
@@ -63,7 +65,7 @@ void ApplyFault(const std::string& given, int count, std::map<int, SimFaults>& f
         kind = rest.substr(0, eq);
         arg = rest.substr(eq + 1);
     }
-    const bool takesArg = kind == "drop" || kind == "stop" || kind == "hangup";
+    const bool takesArg = kind == "drop" || kind == "stop" || kind == "hangup" || kind == "deaf";
     if (takesArg == (eq == std::string::npos))
         BadFault(given, takesArg ? kind + " needs =L" : kind + " takes no value");
     for (int k = first; k <= last; ++k) {
@@ -80,6 +82,8 @@ void ApplyFault(const std::string& given, int count, std::map<int, SimFaults>& f
             f.stopAfter = ParseCount(given, arg);
         else if (kind == "hangup")
             f.hangupAfter = ParseCount(given, arg);
+        else if (kind == "deaf")
+            f.deafMs = ParseCount(given, arg);
         else if (kind == "drop") {
             const auto x = arg.find('x');
             f.dropLine = ParseCount(given, arg.substr(0, x));
@@ -106,6 +110,7 @@ struct TSimOptions {
     std::uint32_t id = 1;
     std::uint32_t baud = 0;
     double writeMs = 0;
+    double latencyMs = 0;
     std::vector<std::string> faults;
     std::string dump;
 };
@@ -155,6 +160,7 @@ void RunSim(const TSimOptions& o)
     c.identity.id = o.id;
     c.baud = o.baud;
     c.writeMs = o.writeMs;
+    c.latencyMs = o.latencyMs;
     c.dumpPath = o.dump;
     for (const std::string& f : o.faults)
         ApplyFault(f, o.count, c.faults);
@@ -230,6 +236,10 @@ void AddSimCommand(CLI::App& app)
     cmd->add_option("--baud", o->baud, "pace both directions at this line rate (10 bits a byte); 0: answer at once");
     cmd->add_option("--write-ms", o->writeMs, "device write time per flash or EEPROM line, milliseconds")
         ->check(CLI::Range(0.0, 10000.0));
+    cmd->add_option("--latency", o->latencyMs,
+                    "play a USB serial adapter's latency timer: what the devices send reaches the host in bursts, at "
+                    "most every MS milliseconds (0: as it leaves the line)")
+        ->check(CLI::Range(0.0, 1000.0));
     cmd->add_option("--fault", o->faults, kFaultHelp);
     cmd->add_option("--dump", o->dump,
                     "JSON file with each device's identity, the frames received and the memory programmed; "

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ void AddVerifyCommand(CLI::App& app);
 void AddSimCommand(CLI::App& app); // POSIX builds only
 // The subcommands of this platform (posix/ or win32/).
 void AddPlatformCommands(CLI::App& app);
+// For a person: the port's driver holds answers back for latencyMs, and how to lower it on this platform.
+std::string LatencyAdvice(const std::string& port, std::uint32_t latencyMs);
 
 // For the lifetime of main (platform member, posix/ or win32/): the program's arguments as UTF-8, and output that
 // reads as UTF-8. On Windows the arguments come from the UTF-16 command line (argv is in the ANSI code page, which

@@ -135,14 +135,20 @@ void TCustomComPortCtrl::Open(const std::string& pPortName, std::uint32_t pDesir
     const std::string name = CheckPortName(pPortName);
     FPortName = name;
     FPort = TBasicComPortCtrl::Open(name, pDesiredAccess);
+    // Before the driver values are read, so that the latency timer read is the one the exchanges will meet.
+    if (FFastExchange)
+        FLowLatencySet = EnterLowLatency(FPort);
     if (pFast)
         return;
     FSetup.DCB = GetDCB();
     FSetup.CTO = GetTimeOuts();
     GetBuffers(FSetup.BIN, FSetup.BOU);
     try {
-        FLatTmr = LatencyTimer(FPortName) + 2;
+        const std::uint32_t latency = LatencyTimer(FPortName);
+        FDriverLatency = latency;
+        FLatTmr = latency + 2;
     } catch (const std::exception&) {
+        FDriverLatency.reset();
         FLatTmr = 1;
     }
     try {
@@ -156,7 +162,13 @@ void TCustomComPortCtrl::Open(const std::string& pPortName, std::uint32_t pDesir
 
 void TCustomComPortCtrl::Reopen() { Open(FPortName, GENERIC_READ_WRITE, false); }
 
-void TCustomComPortCtrl::Close() { TBasicComPortCtrl::Close(FPort); }
+void TCustomComPortCtrl::Close()
+{
+    if (FLowLatencySet && Opened())
+        LeaveLowLatency(FPort);
+    FLowLatencySet = false;
+    TBasicComPortCtrl::Close(FPort);
+}
 
 void TCustomComPortCtrl::CreateException(std::uint32_t Code, const std::string& Text)
 {
@@ -356,13 +368,17 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
         const int Attempts = P.Dublicate + 1;
         for (int attempt = 0; attempt < Attempts; ++attempt) {
             const double TW = NowMs();
+            if (attempt > 0)
+                ++FResends;
+            std::int64_t n = static_cast<std::int64_t>(Data.size()) - 2;
+            if (n < 2)
+                n = 1;
+            const double sendWait = 2 * GTCHB * static_cast<double>(n);
             try {
                 TBasicComPortCtrl::ClearBuffers(FPort, true, true);
                 TBasicComPortCtrl::Write(FPort, Data);
-                std::int64_t n = static_cast<std::int64_t>(Data.size()) - 2;
-                if (n < 2)
-                    n = 1;
-                SleepMs(2 * GTCHB * static_cast<double>(n));
+                if (!FFastExchange)
+                    SleepMs(sendWait);
             } catch (const std::exception& E) {
                 // The port may have gone and come back (a re-plugged adapter): one reopen per failed send.
                 const std::string sendText = E.what();
@@ -374,7 +390,9 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
             }
             Trace(P, "W%1.2f", NowMs() - TW);
 
-            if (NeedAnswer) {
+            if (NeedAnswer && FFastExchange) {
+                CollectFast(Data, P, Gap, NowMs() + static_cast<double>(SleepRoundMs(sendWait)), Result);
+            } else if (NeedAnswer) {
                 const double RS = NowMs();
                 double LA = RS;
                 for (;;) {
@@ -439,6 +457,59 @@ ABytes TCustomComPortCtrl::Session(const ABytes& Data, PSessionParams sp, bool N
     if (failure)
         std::rethrow_exception(failure);
     return Result;
+}
+
+void TCustomComPortCtrl::CollectFast(const ABytes& Data, const TSessionParams& P, double Gap, double TimeOutFrom,
+                                     ABytes& Result)
+{
+    const std::uint32_t pollMs = static_cast<std::uint32_t>(SleepRoundMs(GTCHB));
+    double LA = TimeOutFrom;
+    for (;;) {
+        std::int64_t q = 0;
+        try {
+            COMSTAT st;
+            TBasicComPortCtrl::ClearErrors(FPort, st);
+            // What is waiting is read whole, as the engine reads it; with nothing waiting, the first bytes to
+            // arrive within one poll period end the wait, and whatever followed them is read with them.
+            ABytes piece(st.cbInQue > 0 ? st.cbInQue : 1);
+            piece.resize(st.cbInQue > 0 ? TBasicComPortCtrl::Read(FPort, piece)
+                                        : TBasicComPortCtrl::ReadWait(FPort, piece, pollMs));
+            if (st.cbInQue == 0 && !piece.empty()) {
+                TBasicComPortCtrl::ClearErrors(FPort, st);
+                if (st.cbInQue > 0) {
+                    ABytes rest(st.cbInQue);
+                    rest.resize(TBasicComPortCtrl::Read(FPort, rest));
+                    BytesInsert(piece, rest, -1);
+                }
+            }
+            q = static_cast<std::int64_t>(piece.size());
+            if (q > 0) {
+                const double now = NowMs();
+                Trace(P, "%3.2f - %3.2f:  %d", now - TimeOutFrom, now - LA, static_cast<int>(q));
+                BytesInsert(Result, piece, -1);
+                LA = NowMs();
+                bool Complite = false;
+                try {
+                    CheckRecivedData(Data, Result, Complite);
+                } catch (const std::exception&) {
+                    // not complete yet
+                }
+                if (Complite)
+                    return;
+            }
+        } catch (const std::exception&) {
+            // A failing port answers at once: keep to the poll period rather than spin until the time-out.
+            q = -1;
+            SleepMs(GTCHB);
+        }
+        const double now = NowMs();
+        if (!Result.empty() && now - LA >= Gap && q <= 0)
+            return;
+        if (Result.empty() && now - TimeOutFrom >= P.TimeOut)
+            return;
+        if (Result.size() >= P.ReadCount)
+            return;
+    }
 }
 
 // ---- diagnostics --------------------------------------------------------------------------------------------------

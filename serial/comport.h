@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,15 @@ public:
     // Reads at most pData.size() bytes into pData (its length is not changed); returns the count read.
     static std::uint32_t Read(THandle pPort, ABytes& pData);
     static void ClearBuffers(THandle pPort, bool bIn, bool bOut);
+    // Reads what is waiting, up to pData.size() bytes; when nothing is, waits at most pWaitMs for the first bytes to
+    // arrive and reads those. Returns the count read (0: nothing came). The handle's read time-outs are as before
+    // afterwards. A device that has gone away fails here.
+    static std::uint32_t ReadWait(THandle pPort, ABytes& pData, std::uint32_t pWaitMs);
+    // Asks the driver to pass arrivals on at once (Linux: ASYNC_LOW_LATENCY). True when this changed the port, which
+    // must then be put back with LeaveLowLatency before it is closed; false when the port already was so or has no
+    // such setting (a pseudo-terminal, a Windows port: there the latency timer is a driver setting). Never fails.
+    static bool EnterLowLatency(THandle pPort);
+    static void LeaveLowLatency(THandle pPort);
     // Error flags of the port (cleared by the call); the second form also gives the queue state.
     // A device that has gone away fails here.
     static std::uint32_t ClearErrors(THandle pPort);
@@ -98,7 +108,8 @@ public:
     // exchange. Base: an empty Recive raises "Нет ответа." with LastError 0x80000002.
     virtual void CheckRecivedData(const ABytes& Send, const ABytes& Recive, bool& Complite);
 
-    // Closes, normalises the name, opens; unless pFast, reads the port's setup and the line timings.
+    // Closes, normalises the name, opens; unless pFast, reads the port's setup and the line timings. With the
+    // line-rate exchange on, the driver is first asked for low latency (put back by Close).
     void Open(const std::string& pPortName, std::uint32_t pDesiredAccess = GENERIC_READ_WRITE, bool pFast = false);
     void Reopen();
     void Close();
@@ -131,6 +142,18 @@ public:
     // The exchange: purge, send, wait, poll and collect, repeat while unanswered. sp == nullptr uses SessionParam.
     ABytes Session(const ABytes& Data, PSessionParams sp, bool NeedAnswer);
     ABytes Session(const ABytes& Data, bool NeedAnswer);
+
+    // The line-rate exchange (off by default; set it before Open): each exchange looks for the answer from the
+    // moment the request is written, waiting on the port's input at most one poll period at a time, instead of
+    // sleeping the send wait first. Purge, completeness test, gap rule, read count, repeats and pause are the
+    // engine's; an attempt's time-out still runs from where the engine would start reading (after its send wait).
+    // Open asks the driver for low latency while this is on.
+    void SetFastExchange(bool v) { FFastExchange = v; }
+    bool FastExchange() const { return FFastExchange; }
+    // Requests sent again by Session because an attempt got no answer, over this controller's life.
+    std::uint32_t Resends() const { return FResends; }
+    // The driver's latency timer (ms) as read by the last Open; none where the port has no such value.
+    std::optional<std::uint32_t> DriverLatency() const { return FDriverLatency; }
 
     // Diagnostics. IsRegistred compares port numbers (device paths: whole names) with the lister's list.
     static bool IsRegistred(const std::string& pName, const TPortLister& pLister = SystemPortLister());
@@ -172,11 +195,18 @@ protected:
     double GTC5B = 0;
     std::string FLogStr;
     TPortLister FLister;
+    bool FFastExchange = false;
+    bool FLowLatencySet = false;  // Open changed the driver's latency flag; Close puts it back
+    std::uint32_t FResends = 0;
+    std::optional<std::uint32_t> FDriverLatency;
 
 private:
     void CheckOpened() const;
     void CheckBaud(const char* op, std::uint32_t baud) const;
     void ComputeTimes();
+    // The line-rate exchange's reading phase: from now until the answer is complete or the attempt's time-out, which
+    // runs from TimeOutFrom.
+    void CollectFast(const ABytes& Data, const TSessionParams& P, double Gap, double TimeOutFrom, ABytes& Result);
     // One line of the exchange trace, printf-style; nothing is formatted unless P.Loged (the engine traces four
     // times an exchange, most of them with floating-point fields).
     void Trace(const TSessionParams& P, const char* fmt, ...) NERID_PRINTF(3, 4);

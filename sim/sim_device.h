@@ -38,6 +38,7 @@ struct SimFaults {
     bool shortIdentity = false;     // identity reply of 49 bytes
     bool garbage = false;           // three stray bytes before every reply
     bool wrongFirst = false;        // replies start with 0xE0|command instead of 0xF0|command
+    double deafMs = 0;              // after each reply, a frame that starts arriving within this many ms is lost
 };
 
 // One frame as received.

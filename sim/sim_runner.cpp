@@ -7,7 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +79,8 @@ std::vector<std::string> SimRunner::Open()
         const auto f = FConfig.faults.find(k);
         port->device = std::make_unique<SimDevice>(id, f == FConfig.faults.end() ? SimFaults{} : f->second,
                                                    FConfig.writeMs);
+        port->deafMs = f == FConfig.faults.end() ? 0 : f->second.deafMs;
+        port->burstZero = NowMs();
         FPaths.push_back(port->path);
         FPorts.push_back(std::move(port));
     }
@@ -115,11 +119,38 @@ bool SimRunner::HungUp(int index)
     return p.device->HungUp();
 }
 
+double SimRunner::NextBurst(const Port& port, double t) const
+{
+    const double L = FConfig.latencyMs;
+    return port.burstZero + std::ceil((t - port.burstZero) / L) * L;
+}
+
 void SimRunner::SendPaced(Port& port, const ABytes& bytes)
 {
     const double byteMs = FConfig.baud ? 10000.0 / FConfig.baud : 0.0;
     const double t0 = NowMs();
     std::size_t sent = 0;
+    if (FConfig.latencyMs > 0) {
+        // An adapter with a latency timer: each byte, once off the line, waits for the next tick of the port's
+        // grid, and every byte off the line by then goes to the host in that one burst.
+        while (sent < bytes.size() && !FStop) {
+            const double tick = NextBurst(port, t0 + byteMs * static_cast<double>(sent + 1));
+            WaitUntil(tick);
+            std::size_t due = bytes.size();
+            if (byteMs > 0)
+                due = std::min(bytes.size(), std::max(sent + 1, static_cast<std::size_t>((tick - t0) / byteMs + 1e-9)));
+            while (sent < due && !FStop) {
+                const ssize_t n = ::write(port.master, bytes.data() + sent, due - sent);
+                if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    return;
+                if (n > 0)
+                    sent += static_cast<std::size_t>(n);
+                else
+                    WaitUntil(NowMs() + 0.2);
+            }
+        }
+        return;
+    }
     while (sent < bytes.size() && !FStop) {
         // Everything whose time on the line has come goes out in one write.
         std::size_t due = bytes.size();
@@ -158,6 +189,7 @@ void SimRunner::Serve(Port& port)
     const double byteMs = FConfig.baud ? 10000.0 / FConfig.baud : 0.0;
     double frameStart = -1; // arrival of the first byte not yet answered, for inbound pacing
     std::size_t inFrame = 0;
+    double deafUntil = -1;  // a frame that starts arriving before this is lost (the deaf fault)
     while (!FStop && port.master >= 0) {
         pollfd pfd{port.master, POLLIN, 0};
         const int r = ::poll(&pfd, 1, 20);
@@ -170,6 +202,8 @@ void SimRunner::Serve(Port& port)
             WaitUntil(NowMs() + 1);
             continue;
         }
+        if (frameStart < 0 && NowMs() < deafUntil)
+            continue; // busy after its reply: the device never sees this frame
         if (frameStart < 0)
             frameStart = NowMs();
         inFrame += static_cast<std::size_t>(n);
@@ -195,8 +229,12 @@ void SimRunner::Serve(Port& port)
         for (const SimOutput& o : outs) {
             if (o.delayMs > 0)
                 WaitUntil(NowMs() + o.delayMs);
-            if (!o.reply.empty())
+            if (!o.reply.empty()) {
+                const double replyEnd = NowMs() + byteMs * static_cast<double>(o.reply.size());
                 SendPaced(port, o.reply);
+                if (port.deafMs > 0)
+                    deafUntil = replyEnd + port.deafMs;
+            }
             // The dump holds every device: written here it would cost each reset the work of all devices (64 resets
             // at the end of a run of 64 took seconds of CPU). The owner writes it when it next looks (DumpIfDue).
             if (o.reset)

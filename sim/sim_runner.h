@@ -21,6 +21,8 @@ struct SimConfig {
     std::map<int, SimFaults> faults; // by device index, from 0
     double writeMs = 0;              // device write time per line, milliseconds
     std::uint32_t baud = 0;          // 0: answer at once; else pace both directions at 10 bits a byte
+    double latencyMs = 0;            // an adapter's latency timer: what a device sends reaches the host in bursts,
+                                     // on a grid of this many ms per port (0: as it leaves the line)
     std::string dumpPath;            // empty: no dump
 };
 
@@ -57,12 +59,16 @@ private:
         int slave = -1;  // kept open so the line discipline stays raw and the master never sees a hang-up
         std::string path;
         std::unique_ptr<SimDevice> device;
+        double deafMs = 0;      // the device's deafness after a reply (its fault)
+        double burstZero = 0;   // start of the port's burst grid (NowMs)
         std::mutex lock;
         std::thread thread;
     };
 
     void Serve(Port& port);
     void SendPaced(Port& port, const ABytes& bytes);
+    // The first tick of the port's burst grid at or after t (NowMs); latencyMs > 0.
+    double NextBurst(const Port& port, double t) const;
     void HangUp(Port& port);
     std::string DumpText();
 

@@ -5,6 +5,9 @@
 
 namespace {
 
+thread_local TSleepObserver tObserver = nullptr;
+thread_local void* tObserverContext = nullptr;
+
 // Function-local so that a static initialiser elsewhere that reads the clock still finds the frequency set.
 std::int64_t Frequency()
 {
@@ -38,4 +41,16 @@ std::int64_t SleepRoundMs(double x)
     return ms < 1 ? 1 : ms;
 }
 
-void SleepMs(double x) { PlatformSleep(SleepRoundMs(x)); }
+void SetSleepObserver(TSleepObserver observer, void* context)
+{
+    tObserver = observer;
+    tObserverContext = context;
+}
+
+void SleepMs(double x)
+{
+    const std::int64_t ms = SleepRoundMs(x);
+    if (tObserver)
+        tObserver(x, ms, tObserverContext);
+    PlatformSleep(ms);
+}

@@ -22,6 +22,12 @@ void SleepMs(double x);
 // The whole milliseconds SleepMs(x) sleeps for.
 std::int64_t SleepRoundMs(double x);
 
+// Observation seam for tests: while set, every SleepMs on the calling thread first reports the milliseconds asked
+// for (as given) and the whole milliseconds it is about to sleep. Per thread, so that other threads' sleeps never
+// reach it; nullptr switches it off.
+using TSleepObserver = void (*)(double askedMs, std::int64_t sleptMs, void* context);
+void SetSleepObserver(TSleepObserver observer, void* context);
+
 // Platform part: raises the system timer resolution where the platform has one and returns the counter frequency.
 std::int64_t TimingStartup();
 

@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include "base/format.h"
+
 void AddPlatformCommands(CLI::App&) {}
 
 namespace {
@@ -46,4 +48,13 @@ TConsoleSession::~TConsoleSession()
 {
     if (FConsoleCodePage != 0)
         SetConsoleOutputCP(FConsoleCodePage);
+}
+
+std::string LatencyAdvice(const std::string& port, std::uint32_t latencyMs)
+{
+    // The value lives in the driver's device key, which only an administrator may change.
+    return Format("%s: the adapter's driver holds answers back for up to %u ms (its latency timer); each line pays "
+                  "for it. To lower it, as an administrator: Device Manager > Ports (COM & LPT) > %s > Properties > "
+                  "Port Settings > Advanced > Latency Timer (msec): 1, then plug the adapter in again.",
+                  port.c_str(), latencyMs, port.c_str());
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -231,6 +232,54 @@ std::uint32_t TBasicComPortCtrl::Read(THandle pPort, ABytes& pData)
             Fail("Read", "Не удалось выполнить чтение", p.revents & POLLNVAL ? EBADF : EIO);
     }
     return static_cast<std::uint32_t>(done);
+}
+
+std::uint32_t TBasicComPortCtrl::ReadWait(THandle pPort, ABytes& pData, std::uint32_t pWaitMs)
+{
+    const int fd = Fd(pPort);
+    if (pData.empty())
+        return 0;
+    pollfd p{fd, POLLIN, 0};
+    int rc;
+    while ((rc = poll(&p, 1, static_cast<int>(pWaitMs))) < 0 && errno == EINTR) {
+    }
+    if (rc < 0)
+        Fail("Read", "Не удалось выполнить чтение", errno);
+    if (rc == 0)
+        return 0;
+    // A device that has gone (its line hung up) fails as ClearErrors fails, even with bytes still waiting.
+    if (p.revents & (POLLNVAL | POLLHUP | POLLERR) || !(p.revents & POLLIN))
+        Fail("Read", "Не удалось выполнить чтение", p.revents & POLLNVAL ? EBADF : EIO);
+    for (;;) {
+        const ssize_t k = ::read(fd, pData.data(), pData.size());
+        if (k >= 0)
+            return static_cast<std::uint32_t>(k);
+        if (errno == EAGAIN)
+            return 0;
+        if (errno != EINTR)
+            Fail("Read", "Не удалось выполнить чтение", errno);
+    }
+}
+
+bool TBasicComPortCtrl::EnterLowLatency(THandle pPort)
+{
+    // A USB serial driver then hands every arrival on at once instead of after its latency timer; the flag is
+    // among those an unprivileged owner of the port may change. Ports without the request (ENOTTY, EINVAL) stay as
+    // they are.
+    serial_struct ss{};
+    if (ioctl(Fd(pPort), TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY))
+        return false;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(Fd(pPort), TIOCSSERIAL, &ss) == 0;
+}
+
+void TBasicComPortCtrl::LeaveLowLatency(THandle pPort)
+{
+    serial_struct ss{};
+    if (ioctl(Fd(pPort), TIOCGSERIAL, &ss) != 0 || !(ss.flags & ASYNC_LOW_LATENCY))
+        return;
+    ss.flags &= ~ASYNC_LOW_LATENCY;
+    ioctl(Fd(pPort), TIOCSSERIAL, &ss);
 }
 
 void TBasicComPortCtrl::ClearBuffers(THandle pPort, bool bIn, bool bOut)

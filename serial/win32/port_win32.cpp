@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/format.h"
+#include "timing/timing.h"
 
 #include <cstring>
 #include <type_traits>
@@ -92,6 +93,44 @@ std::uint32_t TBasicComPortCtrl::Read(THandle pPort, ABytes& pData)
         Fail("Read", "Не удалось выполнить чтение", GetLastError());
     return read;
 }
+
+std::uint32_t TBasicComPortCtrl::ReadWait(THandle pPort, ABytes& pData, std::uint32_t pWaitMs)
+{
+    if (pData.empty())
+        return 0;
+    Win32COMMTIMEOUTS saved{};
+    if (!GetCommTimeouts(H(pPort), &saved))
+        Fail("Read", "Не удалось выполнить чтение", GetLastError());
+    // The driver's own wait on its input: with both interval and multiplier at MAXDWORD and a total constant, a
+    // read returns at once with what is waiting, else with the first bytes to arrive, else after the constant. Wine
+    // keeps to the constant even when bytes arrive sooner, so the wait is asked for in 1 ms slices: on Windows the
+    // first slice ends with the first byte, under wine the slice it arrives in does.
+    Win32COMMTIMEOUTS waitFirst = saved;
+    waitFirst.ReadIntervalTimeout = 0xFFFFFFFFu;
+    waitFirst.ReadTotalTimeoutMultiplier = 0xFFFFFFFFu;
+    waitFirst.ReadTotalTimeoutConstant = 1;
+    if (!SetCommTimeouts(H(pPort), &waitFirst))
+        Fail("Read", "Не удалось выполнить чтение", GetLastError());
+    DWORD read = 0;
+    BOOL ok = TRUE;
+    const double until = NowMs() + static_cast<double>(pWaitMs);
+    do
+        ok = ReadFile(H(pPort), pData.data(), static_cast<DWORD>(pData.size()), &read, nullptr);
+    while (ok && read == 0 && NowMs() < until);
+    const DWORD err = ok ? 0 : GetLastError();
+    const BOOL restored = SetCommTimeouts(H(pPort), &saved);
+    if (!ok)
+        Fail("Read", "Не удалось выполнить чтение", err);
+    if (!restored)
+        Fail("Read", "Не удалось выполнить чтение", GetLastError());
+    return read;
+}
+
+// The latency timer of a Windows USB serial driver is a value of its device key that only an administrator may
+// change (the controller reads it at open); there is nothing to ask of an open handle.
+bool TBasicComPortCtrl::EnterLowLatency(THandle) { return false; }
+
+void TBasicComPortCtrl::LeaveLowLatency(THandle) {}
 
 void TBasicComPortCtrl::ClearBuffers(THandle pPort, bool bIn, bool bOut)
 {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -129,6 +130,67 @@ TEST(SimRunner, HangUpKillsTheLine)
     EXPECT_TRUE(hup);
     sim.Stop();
     EXPECT_TRUE(sim.Device(0).HungUp());
+}
+
+// deaf=MS: a request that starts arriving within MS ms of the device's last answer is lost whole; after that the
+// device listens again, and nothing of the lost frame reaches its memory.
+TEST(SimRunner, DeafDeviceLosesARequestRightAfterItsAnswer)
+{
+    SimConfig cfg;
+    SimFaults f;
+    f.deafMs = 60;
+    cfg.faults[0] = f;
+    SimRunner sim(cfg);
+    const auto paths = sim.Open();
+    sim.Start();
+    HostPort host(paths[0]);
+    host.Write(BootLoaderFrame(0, {}));
+    ASSERT_EQ(host.Read(59, 2000).size(), 59u);
+    ABytes line = BytesFromU16s({0x0200});
+    line.resize(66, 0x5A);
+    host.Write(BootLoaderFrame(2, line)); // at once: lost
+    EXPECT_TRUE(host.Read(3, 40).empty());
+    SleepMs(40);                          // 80 ms after the answer: heard
+    host.Write(BootLoaderFrame(2, line));
+    EXPECT_EQ(host.Read(3, 2000), BootLoaderFrame(2, {}));
+    host.Write(BootLoaderFrame(3, {}));   // right after that answer: lost again
+    EXPECT_TRUE(host.Read(3, 40).empty());
+    sim.Stop();
+    const SimDevice d = sim.Device(0);
+    EXPECT_EQ(d.Frames().size(), 2u);
+    EXPECT_EQ(d.LinesWritten(), 1);
+    EXPECT_EQ(d.Resets(), 0);
+    EXPECT_EQ(d.Flash().size(), 64u);
+}
+
+// --latency MS: what the device sends reaches the host only on the port's grid of MS ms, so a short answer waits
+// for the next tick; bursts are never closer than MS apart. The host sees each burst when its read wakes, a few ms
+// late on a loaded machine, hence the slack around the grid; answers passed on as they leave the line would come
+// 10 to 40 ms apart here, off the grid.
+TEST(SimRunner, AdapterLatencyHoldsAnswersForItsTimer)
+{
+    constexpr double kTimer = 80, kSlack = 10;
+    SimConfig cfg;
+    cfg.baud = 19200;
+    cfg.latencyMs = kTimer;
+    SimRunner sim(cfg);
+    const auto paths = sim.Open();
+    sim.Start();
+    HostPort host(paths[0]);
+    std::vector<double> arrivals;
+    for (int k = 0; k < 4; ++k) {
+        host.Write(BootLoaderFrame(3, {}));
+        const double t0 = NowMs();
+        ASSERT_EQ(host.Read(3, 2000), BootLoaderFrame(3, {})) << k;
+        arrivals.push_back(NowMs());
+        EXPECT_LE(arrivals.back() - t0, kTimer + 3.2 + 15.0) << k; // at most one tick behind the line
+        SleepMs(7 + 11 * k);                                       // requests at different phases of the grid
+    }
+    sim.Stop();
+    for (std::size_t k = 1; k < arrivals.size(); ++k) {
+        EXPECT_GE(arrivals[k] - arrivals[k - 1], kTimer - kSlack) << k;
+        EXPECT_NEAR(std::remainder(arrivals[k] - arrivals[k - 1], kTimer), 0.0, kSlack) << k; // on the grid
+    }
 }
 
 } // namespace

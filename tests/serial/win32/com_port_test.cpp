@@ -178,6 +178,53 @@ TEST_F(ComPort, ReadCountEndsAnAnswerThatWouldOutlastTheGap)
     Drain();
 }
 
+// The wait on the port's input: the driver's own wait for the first byte, and the handle's time-outs as before.
+TEST_F(ComPort, ReadWaitWaitsOnTheInputAndKeepsTheTimeOuts)
+{
+    const COMMTIMEOUTS before = ctrl.GetTimeOuts();
+    ABytes buf(16);
+    double t0 = NowMs();
+    EXPECT_EQ(TBasicComPortCtrl::ReadWait(ctrl.Port(), buf, 30), 0u);
+    EXPECT_GE(NowMs() - t0, 25.0);
+    ASSERT_TRUE(ctrl.Write(Request('P', {1, 2, 3, 4})));
+    t0 = NowMs();
+    const std::uint32_t got = TBasicComPortCtrl::ReadWait(ctrl.Port(), buf, 1000);
+    // The first piece (the peer's first half), not the second 30 ms after it, and long before the whole wait; how
+    // soon the peer's first half comes is the host's business, hence the loose bound.
+    EXPECT_LT(NowMs() - t0, 500.0);
+    EXPECT_GE(got, 1u);
+    EXPECT_LE(got, 2u);
+    const COMMTIMEOUTS after = ctrl.GetTimeOuts();
+    EXPECT_EQ(after.ReadIntervalTimeout, before.ReadIntervalTimeout);
+    EXPECT_EQ(after.ReadTotalTimeoutMultiplier, before.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(after.ReadTotalTimeoutConstant, before.ReadTotalTimeoutConstant);
+    Drain();
+}
+
+// The line-rate exchange on a COM port: an echo of 60 bytes is complete well before the engine's send wait (48 ms)
+// would have ended; a silent device costs what it costs the engine.
+TEST_F(ComPort, LineRateExchangeEndsWithTheAnswer)
+{
+    ABytes payload(58, 0x33);
+    payload[0] = 0xF0;
+    ctrl.Need = payload.size();
+    TSessionParams p = Params(500, 256, 100, 0, 0);
+    double t0 = NowMs();
+    EXPECT_EQ(ctrl.Session(Request('E', payload), &p, true), payload);
+    const double engine = NowMs() - t0;
+    ctrl.SetFastExchange(true);
+    t0 = NowMs();
+    EXPECT_EQ(ctrl.Session(Request('E', payload), &p, true), payload);
+    const double fast = NowMs() - t0;
+    EXPECT_GE(engine, 48.0);
+    EXPECT_LT(fast, engine);
+    TSessionParams silent = Params(150, 256, 20, 1, 100);
+    t0 = NowMs();
+    EXPECT_EQ(ErrorOf([&] { ctrl.Session(Request('S'), &silent, true); }), "Нет ответа.");
+    EXPECT_GE(NowMs() - t0, 2 * (1 + 150 + 100) - 10.0);
+    EXPECT_EQ(ctrl.Resends(), 1u);
+}
+
 TEST_F(ComPort, WithoutAnswerSendsOnceAndNeverChecks)
 {
     TSessionParams p = Params(100, 256, 20, 3, 100);
