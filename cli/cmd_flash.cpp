@@ -14,6 +14,7 @@
 #include "timing/timing.h"
 #include "cli/firmware.h"
 #include "cli/headless.h"
+#include "cli/station.h"
 
 namespace {
 
@@ -25,12 +26,15 @@ struct TFlashOptions {
     std::string package;
     std::vector<std::string> ports;
     bool all = false, force = false, json = false;
+    bool watch = false;
+    TStationOptions station; // with --watch
 };
 
 struct TRow {
     std::string Port;
     TZorelBootLoaderDevID Before;
     std::int32_t State = 0;     // -1 not supported, 0 not required, 1 needed
+    bool Absent = false;        // a named port where no device answered; Error holds the search's text
     bool Chosen = false;        // set out to program it
     bool Started = false;       // its worker reported code 0
     bool Finished = false;      // its worker reported code 2 or 3
@@ -40,11 +44,14 @@ struct TRow {
     std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
 };
 
-const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
+const char* StateText(const TRow& r)
+{
+    return r.Absent ? "absent" : r.State < 0 ? "not supported" : r.State == 0 ? "not required" : "needed";
+}
 
 const char* ResultText(const TRow& r)
 {
-    return !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
+    return r.Absent ? "absent" : !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
@@ -71,17 +78,21 @@ void PrintResults(const std::vector<TRow>& rows, bool json)
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const TRow& r : rows)
             list.push_back({{"port", r.Port},
-                            {"state", StateText(r.State)},
+                            {"state", StateText(r)},
                             {"result", ResultText(r)},
                             {"error", r.Error},
                             {"id", r.Before.dID},
-                            {"version_before", VersionText(r.Before.dVerProg)},
+                            {"version_before", r.Absent ? "" : VersionText(r.Before.dVerProg)},
                             {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
         std::cout << list.dump(2) << "\n";
         return;
     }
     for (const TRow& r : rows) {
-        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r.State) << ", ID "
+        if (r.Absent) {
+            std::cout << r.Port << ": absent: " << r.Error << "\n";
+            continue;
+        }
+        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r) << ", ID "
                   << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
                   << VersionText(r.Before.dVerProg);
         if (r.Finished)
@@ -102,14 +113,30 @@ void RunFlash(const TFlashOptions& o)
     const TPackageContents pkg = CheckPackage(FH, container);
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
     const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
+    if (o.watch) {
+        TStationOptions so = o.station;
+        so.ports = o.ports;
+        so.all = o.all;
+        so.force = o.force;
+        so.json = o.json;
+        RunStation(so, pkg.B, FL, EE);
+        return;
+    }
 
     InstallInterruptHandler();
     std::vector<TRow> rows;
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
-        if (!s.Ok)
-            continue;
         TRow r;
         r.Port = s.Port;
+        if (!s.Ok) {
+            // A port the user named is accounted for even when nothing answered there; discovery lists only devices.
+            if (o.ports.empty())
+                continue;
+            r.Absent = true;
+            r.Error = s.Error;
+            rows.push_back(std::move(r));
+            continue;
+        }
         r.Before = s.DevID;
         r.State = ClassifyDevice(s.DevID, pkg.B);
         r.Chosen = r.State == 1 || (r.State == 0 && o.all) || (r.State < 0 && o.force);
@@ -196,7 +223,7 @@ void RunFlash(const TFlashOptions& o)
     if (Interrupts() > 0)
         throw TExitCode{130};
     for (const TRow& r : rows)
-        if (r.Chosen && !r.Programmed)
+        if ((r.Chosen && !r.Programmed) || r.Absent)
             throw TExitCode{1};
 }
 
@@ -208,7 +235,7 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
+                 "device was found, a port named with --port had no device, or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
                  "way end, no device is reset after a failure, the results so far are printed).");
     auto o = std::make_shared<TFlashOptions>();
     cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
@@ -216,7 +243,19 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--all", o->all, "also program devices whose firmware is not older than the package's");
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
-                  "print a JSON list, one object per device found: port, state (needed, not required, not "
-                  "supported), result (programmed, failed, skipped), error, id, version_before, duration_ms");
+                  "print a JSON list, one object per device found and per --port where none answered: port, state "
+                  "(needed, not required, not supported, absent), result (programmed, failed, skipped, absent), error, id, version_before, duration_ms");
+    auto* watch = cmd->add_flag("--watch", o->watch,
+                                "production station: search the ports again and again and program each board as it "
+                                "is plugged in, once per placement, one result line (with --json one JSON object, "
+                                "with finished as ISO 8601 UTC) per board as it happens; runs until Ctrl-C, then "
+                                "prints a summary. Exit code 0 when no board failed, 1 otherwise, 130 on a second "
+                                "Ctrl-C");
+    cmd->add_option("--count", o->station.count, "with --watch: stop once N boards are programmed")
+        ->check(CLI::Range(1, 1000000))
+        ->needs(watch);
+    cmd->add_option("--log", o->station.log,
+                    "with --watch: also append each result as a JSON line to FILE, synced to the disk at once")
+        ->needs(watch);
     cmd->callback([o] { RunFlash(*o); });
 }

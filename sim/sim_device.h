@@ -70,6 +70,8 @@ public:
     const std::map<std::uint32_t, std::uint8_t>& Eeprom() const { return FEeprom; }
     int LinesWritten() const { return FLines; }
     int Resets() const { return FResets; }
+    // Flash and EEPROM line commands received, answered or not: the host is still programming while it grows.
+    int LineCommands() const { return FLineCommands; }
     bool HungUp() const { return FHungUp; }
     // Bytes of an unfinished frame are waiting.
     bool HasPartial() const { return !FPending.empty(); }
@@ -93,6 +95,7 @@ private:
     int FDropped = 0;
     int FLines = 0;
     int FResets = 0;
+    int FLineCommands = 0;
     bool FHungUp = false;
     bool FStopped = false;
 };

@@ -1,5 +1,6 @@
 // Serves simulated devices on real pseudo-terminals: one pty and one thread per device, optional line-rate pacing,
-// and a JSON dump of what each device received and holds. Used by `nerid sim` and by tests in-process.
+// boards replugged one after another on a device's line, and a JSON dump of what each board received and holds.
+// Used by `nerid sim` and by tests in-process.
 // Threading: Start() spawns the device threads; Stop() (any thread) ends them; the dump is written under a lock.
 #pragma once
 
@@ -22,7 +23,17 @@ struct SimConfig {
     double writeMs = 0;              // device write time per line, milliseconds
     std::uint32_t baud = 0;          // 0: answer at once; else pace both directions at 10 bits a byte
     std::string dumpPath;            // empty: no dump
+    // 0: each line has one board for good. Otherwise a board leaves its line after its reset, or once the host has
+    // given up programming it (no line command for kStallMs after the first), stays away this long (the line is
+    // silent, the pty stays: the fixture's adapter remains plugged in) and the next board answers: the next ID
+    // (identity.id + index + count * board), the configured firmware, and the line's faults.
+    double replugMs = 0;
+    // Faults of one board only, by (device index, board index), both from 0; they replace the line's faults.
+    std::map<std::pair<int, int>, SimFaults> boardFaults;
 };
+
+// How long a board waits for the next line command, once its programming began, before the operator swaps it.
+constexpr double kStallMs = 3000;
 
 class SimRunner {
 public:
@@ -44,7 +55,8 @@ public:
     // Writes the dump if a device has been reset or has hung up since the last one; the owner calls it now and then.
     void DumpIfDue();
 
-    // Snapshot of a device, for in-process tests (taken under the device's lock).
+    // Snapshot of a line's board, for in-process tests (taken under the line's lock): the one on the line, or while
+    // the line is between boards, the one that left last.
     SimDevice Device(int index);
     // The device has hung up its line (its pty is closed); any thread.
     bool HungUp(int index);
@@ -55,7 +67,12 @@ private:
         int master = -1;
         int slave = -1;  // kept open so the line discipline stays raw and the master never sees a hang-up
         std::string path;
-        std::unique_ptr<SimDevice> device;
+        std::unique_ptr<SimDevice> device; // the board on the line; null while between boards
+        std::vector<SimDevice> gone;       // the boards that have left, in order
+        double backAtMs = 0;               // while between boards: when the next one answers
+        int lineCommands = 0;              // the board's line commands seen, and when the last one came
+        double lastLineMs = 0;
+        int index = 0;
         std::mutex lock;
         std::thread thread;
     };
@@ -63,6 +80,10 @@ private:
     void Serve(Port& port);
     void SendPaced(Port& port, const ABytes& bytes);
     void HangUp(Port& port);
+    std::unique_ptr<SimDevice> NewBoard(int index, int board) const;
+    // Replugging: the board leaves the line now; the next one comes when its time has come.
+    void Leave(Port& port);
+    void ReplugIfDue(Port& port);
     std::string DumpText();
 
     SimConfig FConfig;

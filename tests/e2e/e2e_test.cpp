@@ -323,6 +323,41 @@ TEST_F(E2ETest, ClassificationDecidesWhichDevicesAreProgrammed)
     }
 }
 
+// Every port the user names gets one result, in the order named; a port where nothing answered is "absent" with the
+// search's text and fails the run. Discovery lists only what answered.
+TEST_F(E2ETest, EveryNamedPortGetsAResult)
+{
+    TSim& sim = StartSim(2, {"--fault", "2:silent"});
+    const std::string pkg = Package();
+    const std::string missing = PathOf("no-such-port");
+    const TRun r = Flash(pkg, {sim.Ports[0], sim.Ports[1], missing});
+    EXPECT_EQ(r.Rc, 1) << r.Err;
+    const json j = json::parse(r.Out);
+    ASSERT_EQ(j.size(), 3u) << r.Out;
+    const std::vector<std::tuple<std::string, std::string, std::string>> expected = {
+        {sim.Ports[0], "programmed", ""},
+        {sim.Ports[1], "absent", "device is not responding"},
+        {missing, "absent", "device is not available"}};
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ(j[k]["port"], std::get<0>(expected[k]));
+        EXPECT_EQ(j[k]["result"], std::get<1>(expected[k]));
+        EXPECT_EQ(j[k]["error"], std::get<2>(expected[k]));
+    }
+    EXPECT_EQ(j[1]["state"], "absent");
+
+    const TRun text = Nerid({"flash", pkg, "--port", sim.Ports[1], "--port", missing});
+    EXPECT_EQ(text.Rc, 1);
+    EXPECT_EQ(text.Out, sim.Ports[1] + ": absent: device is not responding\n" + missing +
+                            ": absent: device is not available\n");
+
+    // Discovery (this test's own port folder): the silent device is not listed, and the run succeeds.
+    const TRun found = Nerid({"flash", pkg, "--json", "--all"});
+    EXPECT_EQ(found.Rc, 0) << found.Err;
+    const json d = json::parse(found.Out);
+    ASSERT_EQ(d.size(), 1u) << found.Out;
+    EXPECT_EQ(d[0]["port"], sim.Ports[0]);
+}
+
 TEST_F(E2ETest, ABadPackageOrNoDeviceIsAFailure)
 {
     TSim& sim = StartSim(2, {"--fault", "2:silent"});
@@ -335,7 +370,7 @@ TEST_F(E2ETest, ABadPackageOrNoDeviceIsAFailure)
 
     const TRun none = Flash(Package(), {sim.Ports[1]});
     EXPECT_EQ(none.Rc, 1);
-    EXPECT_EQ(none.Err, "no device found\n");
+    EXPECT_EQ(json::parse(none.Out)[0]["result"], "absent");
 
     const json dump = StopSim(sim);
     EXPECT_TRUE(dump["devices"][0]["frames"].empty()); // the refused package touched no port
@@ -461,16 +496,16 @@ TEST_F(E2ETest, FaultMatrix)
     };
     const std::vector<TCase> cases = {
         {"clean", {}, "", false, 0, "programmed", "", 6000},
-        {"silent device", {"--fault", "silent"}, "", false, 1, "", "no device found\n", 8000},
+        {"silent device", {"--fault", "silent"}, "", false, 1, "absent", "device is not responding", 8000},
         {"reply dropped once", {"--fault", "drop=1x1"}, "", false, 0, "programmed", "", 9000, 2, 1},
         {"reply dropped twice", {"--fault", "drop=1x2"}, "", false, 0, "programmed", "update error 0xF001", 12000, 3, 1},
         {"dead line", {"--fault", "stop=0"}, "", false, 1, "failed", "update error 0xF000", 20000, 6, 0},
         {"stops mid-flash", {"--fault", "stop=2"}, "", false, 1, "failed", "update error 0xF002", 20000, 6, 2},
         {"hangs up mid-flash", {"--fault", "hangup=2"}, "", false, 1, "failed", "update error 0xF002", 8000, 1, 2},
-        {"short identity", {"--fault", "short-id"}, "", false, 1, "", "no device found\n", 8000},
-        {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "", "no device found\n", 8000},
-        {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "", "no device found\n", 8000},
-        {"port held by another program", {}, "", true, 1, "", "no device found\n", 8000},
+        {"short identity", {"--fault", "short-id"}, "", false, 1, "absent", "device is not responding", 8000},
+        {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "absent", "device is not responding", 8000},
+        {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "absent", "device is not responding", 8000},
+        {"port held by another program", {}, "", true, 1, "absent", "device is not available", 8000},
         {"no package file", {}, PathOf("missing.hex"), false, 1, "", "0x0310\n", 5000},
         {"package without a table", {}, badPackage("one-byte", {0x01}), false, 1, "", "0x0301\n", 5000},
         {"package with a short table", {}, badPackage("short", {0x02, 0x00, 0x00}), false, 1, "", "0x0302\n", 5000},
@@ -533,6 +568,9 @@ TEST_F(E2ETest, FaultMatrix)
             ASSERT_EQ(j.size(), 1u);
             EXPECT_EQ(j[0]["result"], c.result);
             EXPECT_EQ(j[0]["error"], c.error);
+        }
+        if (c.result == "absent") {
+            EXPECT_EQ(Sends(dev, 2, lines.FL[0].A), 0);
         }
         if (c.result == "programmed") {
             EXPECT_EQ(DumpMemory(dev["flash"], "address"), LinesMemory(lines.FL));
