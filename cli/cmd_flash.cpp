@@ -13,6 +13,7 @@
 #include "package/validate.h"
 #include "timing/timing.h"
 #include "cli/firmware.h"
+#include "cli/flash_result.h"
 #include "cli/headless.h"
 #include "cli/station.h"
 
@@ -30,35 +31,21 @@ struct TFlashOptions {
     TStationOptions station; // with --watch
 };
 
-struct TRow {
-    std::string Port;
-    TZorelBootLoaderDevID Before;
-    std::int32_t State = 0;     // -1 not supported, 0 not required, 1 needed
-    bool Absent = false;        // a named port where no device answered; Error holds the search's text
-    bool Chosen = false;        // set out to program it
-    bool Started = false;       // its worker reported code 0
-    bool Finished = false;      // its worker reported code 2 or 3
-    bool Programmed = false;
-    std::string Error;
-    double StartMs = 0, EndMs = 0;
-    std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
-};
-
-const char* StateText(const TRow& r)
+const char* StateText(const TFlashResult& r)
 {
     return r.Absent ? "absent" : r.State < 0 ? "not supported" : r.State == 0 ? "not required" : "needed";
 }
 
-const char* ResultText(const TRow& r)
+const char* ResultText(const TFlashResult& r)
 {
     return r.Absent ? "absent" : !r.Chosen ? "skipped" : r.Programmed ? "programmed" : "failed";
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
-std::uint32_t BarPosition(const std::vector<TRow>& rows, std::uint32_t workers)
+std::uint32_t BarPosition(const std::vector<TFlashResult>& rows, std::uint32_t workers)
 {
     std::uint32_t sum = 0;
-    for (const TRow& r : rows)
+    for (const TFlashResult& r : rows)
         sum += r.Percent;
     return workers ? sum * 10u / workers : 0;
 }
@@ -72,36 +59,17 @@ void DrawBar(std::uint32_t pos)
     std::fflush(stdout);
 }
 
-void PrintResults(const std::vector<TRow>& rows, bool json)
+void PrintResults(const std::vector<TFlashResult>& rows, bool json)
 {
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const TRow& r : rows)
-            list.push_back({{"port", r.Port},
-                            {"state", StateText(r)},
-                            {"result", ResultText(r)},
-                            {"error", r.Error},
-                            {"id", r.Before.dID},
-                            {"version_before", r.Absent ? "" : VersionText(r.Before.dVerProg)},
-                            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}});
+        for (const TFlashResult& r : rows)
+            list.push_back(FlashResultJson(r));
         std::cout << list.dump(2) << "\n";
         return;
     }
-    for (const TRow& r : rows) {
-        if (r.Absent) {
-            std::cout << r.Port << ": absent: " << r.Error << "\n";
-            continue;
-        }
-        std::cout << r.Port << ": " << ResultText(r) << " (" << StateText(r) << ", ID "
-                  << Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) << ", v."
-                  << VersionText(r.Before.dVerProg);
-        if (r.Finished)
-            std::cout << Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
-        std::cout << ")";
-        if (!r.Error.empty())
-            std::cout << ": " << r.Error;
-        std::cout << "\n";
-    }
+    for (const TFlashResult& r : rows)
+        std::cout << FlashResultText(r) << "\n";
 }
 
 void RunFlash(const TFlashOptions& o)
@@ -124,9 +92,9 @@ void RunFlash(const TFlashOptions& o)
     }
 
     InstallInterruptHandler();
-    std::vector<TRow> rows;
+    std::vector<TFlashResult> rows;
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
-        TRow r;
+        TFlashResult r;
         r.Port = s.Port;
         if (!s.Ok) {
             // A port the user named is accounted for even when nothing answered there; discovery lists only devices.
@@ -145,7 +113,7 @@ void RunFlash(const TFlashOptions& o)
     if (rows.empty())
         throw Exception("no device found");
     if (Interrupts() > 0) {
-        for (TRow& r : rows)
+        for (TFlashResult& r : rows)
             if (r.Chosen)
                 r.Error = "interrupted";
         PrintResults(rows, o.json);
@@ -160,22 +128,8 @@ void RunFlash(const TFlashOptions& o)
         const std::uint16_t code = wParam & 0xFFFF;
         if (index >= rows.size() || rows[index].Finished)
             return;
-        TRow& r = rows[index];
-        auto* w = static_cast<TZorelProgBootLoaderThreadCtrl*>(sender);
-        if (Interrupts() > 0)
-            w->ThreadEnd(); // the line under way ends; the worker then fails without a reset
-        if (code == kProgStarted) {
-            r.Started = true;
-            r.StartMs = NowMs();
-        } else if (code == kProgProgress) {
-            r.Percent = static_cast<std::uint8_t>(lParam & 0xFF);
-        } else if (code == kProgDone || code == kProgFailed) {
-            r.Finished = true;
-            r.EndMs = NowMs();
-            r.Programmed = code == kProgDone;
-            r.Error = w->Error();
+        if (TakeProgReport(rows[index], *static_cast<TZorelProgBootLoaderThreadCtrl*>(sender), code, lParam))
             --left;
-        }
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!rows[i].Chosen)
@@ -215,19 +169,64 @@ void RunFlash(const TFlashOptions& o)
     }
     if (bar)
         std::printf("\n");
-    for (TRow& r : rows)
+    for (TFlashResult& r : rows)
         if (r.Chosen && !r.Finished && r.Error.empty())
             r.Error = abandoned ? "interrupted" : "not started";
     PrintResults(rows, o.json);
     std::cout.flush();
     if (Interrupts() > 0)
         throw TExitCode{130};
-    for (const TRow& r : rows)
+    for (const TFlashResult& r : rows)
         if ((r.Chosen && !r.Programmed) || r.Absent)
             throw TExitCode{1};
 }
 
 } // namespace
+
+bool TakeProgReport(TFlashResult& r, TZorelProgBootLoaderThreadCtrl& w, std::uint16_t code, std::uint32_t value)
+{
+    if (Interrupts() > 0)
+        w.ThreadEnd(); // the line under way ends; the worker then fails without a reset
+    if (code == kProgStarted) {
+        r.Started = true;
+        r.StartMs = NowMs();
+    } else if (code == kProgProgress) {
+        r.Percent = static_cast<std::uint8_t>(value & 0xFF);
+    } else if (code == kProgDone || code == kProgFailed) {
+        r.Finished = true;
+        r.EndMs = NowMs();
+        r.Programmed = code == kProgDone;
+        r.Error = w.Error();
+        return true;
+    }
+    return false;
+}
+
+nlohmann::ordered_json FlashResultJson(const TFlashResult& r)
+{
+    return {{"port", r.Port},
+            {"state", StateText(r)},
+            {"result", ResultText(r)},
+            {"error", r.Error},
+            {"id", r.Before.dID},
+            {"version_before", r.Absent ? "" : VersionText(r.Before.dVerProg)},
+            {"duration_ms", r.Finished ? static_cast<std::int64_t>(r.EndMs - r.StartMs + 0.5) : 0}};
+}
+
+std::string FlashResultText(const TFlashResult& r)
+{
+    if (r.Absent)
+        return r.Port + ": absent: " + r.Error;
+    std::string s = r.Port + ": " + ResultText(r) + " (" + StateText(r) + ", ID " +
+                    Format("%.8llX", static_cast<unsigned long long>(r.Before.dID)) + ", v." +
+                    VersionText(r.Before.dVerProg);
+    if (r.Finished)
+        s += Format(", %.1f s", (r.EndMs - r.StartMs) / 1000.0);
+    s += ")";
+    if (!r.Error.empty())
+        s += ": " + r.Error;
+    return s;
+}
 
 void AddFlashCommand(CLI::App& app)
 {

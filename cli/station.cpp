@@ -18,6 +18,7 @@
 #include "base/texts.h"
 #include "bootloader/workers.h"
 #include "cli/commands.h"
+#include "cli/flash_result.h"
 #include "cli/headless.h"
 #include "serial/comport.h"
 #include "timing/timing.h"
@@ -39,36 +40,30 @@ enum class TPhase { Idle, Searching, Programming };
 
 // One fixture: a port and the board on it.
 struct TFixture {
-    std::string Port;
     TPhase Phase = TPhase::Idle;
     bool Listed = true;      // in the latest port listing (named ports always are)
     bool Searched = false;   // a search has reported at least once
     bool Present = false;    // a board answered at the last search
     bool Handled = false;    // that board has had its result (programmed, failed, skipped)
-    TZorelBootLoaderDevID Board;
-    std::int32_t State = 0;  // -1 not supported, 0 not required, 1 needed
+    TFlashResult Board;      // the board on the port (Port, Before, State) and, once chosen, its programming
     double SearchAt = 0;     // the next search not before this (NowMs)
     double SearchStartMs = 0;
-    double StartMs = 0;      // the programming worker's start report
-    bool Started = false;
-    std::uint8_t Percent = 0;
 };
 
-// What a worker reported, queued by its handler and taken by the station's loop.
+// What a worker reported, queued by its handler and taken by the station's loop. A programming worker's reports go
+// into its fixture's result at once (TakeProgReport); the event only wakes the loop.
 struct TEvent {
-    enum TKind { Found, NotFound, Started, Progress, Done, Failed } Kind;
+    enum TKind { Found, NotFound, Progress, Finished } Kind;
     std::size_t Fixture = 0;
     TZorelBootLoaderDevID DevID;
     std::string Error;
-    std::uint8_t Percent = 0;
 };
 
 // Shared with the handlers, which may outlive the station if a worker never reports in time.
-struct TEvents {
+struct TShared {
     std::deque<TEvent> Queue;
+    std::vector<TFixture> Fixtures;
 };
-
-const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
 
 // Now as ISO 8601 UTC with milliseconds: "2026-03-04T05:06:07.089Z".
 std::string UtcNow()
@@ -127,7 +122,7 @@ public:
     TStation(const TStationOptions& o, const TZorelBootLoaderInfo& B,
              std::shared_ptr<const AZorelBootLoaderDataLines> FL, std::shared_ptr<const AZorelBootLoaderDataLines> EE)
         : FO(o), FB(B), FFL(std::move(FL)), FEE(std::move(EE)), FRecords(o.log),
-          FStatus(isatty(STDOUT_FILENO) != 0), FEvents(std::make_shared<TEvents>())
+          FStatus(isatty(STDOUT_FILENO) != 0), FShared(std::make_shared<TShared>()), FFixtures(FShared->Fixtures)
     {
     }
 
@@ -141,7 +136,7 @@ private:
     // A board that answered and has no result yet: programmed at once if chosen and --count allows, else reported.
     void Decide(std::size_t i, double now);
     void Take(const TEvent& e, double now);
-    void Record(const TFixture& f, const char* result, const std::string& error, double durationMs);
+    void Record(const TFlashResult& r);
     bool Stopping() const;
     std::size_t Busy() const;
     std::string StatusText() const;
@@ -154,8 +149,8 @@ private:
     TRecordsFile FRecords;
     const bool FStatus; // a live status line on the terminal
     std::string FShown; // the status line on the screen
-    std::shared_ptr<TEvents> FEvents;
-    std::vector<TFixture> FFixtures;
+    std::shared_ptr<TShared> FShared;
+    std::vector<TFixture>& FFixtures; // FShared's
     double FListAt = 0;
     int FProgrammed = 0, FFailed = 0, FSkipped = 0;
 };
@@ -177,12 +172,13 @@ void TStation::ListPorts(double now)
     for (TFixture& f : FFixtures)
         f.Listed = false;
     for (const std::string& p : ports) {
-        auto it = std::find_if(FFixtures.begin(), FFixtures.end(), [&](const TFixture& f) { return f.Port == p; });
+        auto it =
+            std::find_if(FFixtures.begin(), FFixtures.end(), [&](const TFixture& f) { return f.Board.Port == p; });
         if (it == FFixtures.end()) {
             if (FFixtures.size() >= kMaxWorkersPerRun)
                 continue; // the worker index travels in 16 bits
             FFixtures.push_back({});
-            FFixtures.back().Port = p;
+            FFixtures.back().Board.Port = p;
             it = FFixtures.end() - 1;
         }
         it->Listed = true;
@@ -197,28 +193,28 @@ void TStation::StartSearch(std::size_t i, double now)
 {
     TFixture& f = FFixtures[i];
     auto w = std::make_unique<TZorelSearchBootLoaderThreadCtrl>();
-    std::weak_ptr<TEvents> events = FEvents;
-    w->SetSEvent([events](TCustomThreadCtrl* sender, std::uint32_t wParam, std::uint32_t lParam, std::uint32_t& res) {
+    std::weak_ptr<TShared> shared = FShared;
+    w->SetSEvent([shared](TCustomThreadCtrl* sender, std::uint32_t wParam, std::uint32_t lParam, std::uint32_t& res) {
         res = 0;
-        const auto q = events.lock();
+        const auto q = shared.lock();
         if (!q || (lParam != kSearchFound && lParam != kSearchFailed))
             return;
         auto* s = static_cast<TZorelSearchBootLoaderThreadCtrl*>(sender);
-        TEvent e{lParam == kSearchFound ? TEvent::Found : TEvent::NotFound, wParam, {}, {}, 0};
+        TEvent e{lParam == kSearchFound ? TEvent::Found : TEvent::NotFound, wParam, {}, {}};
         if (e.Kind == TEvent::Found)
             e.DevID = s->DevID();
         else // the worker keeps a text only for a port it cannot open; anything else is a silent line
             e.Error = s->Error().empty() ? LangText(13) : s->Error();
         q->Queue.push_back(std::move(e));
     });
-    w->SetParams(static_cast<std::uint16_t>(i), f.Port);
+    w->SetParams(static_cast<std::uint16_t>(i), f.Board.Port);
     std::unique_ptr<TCustomThreadCtrl> base(std::move(w));
     f.SearchStartMs = now;
     try {
         StartWorker(base);
         f.Phase = TPhase::Searching;
     } catch (const std::exception& e) {
-        FEvents->Queue.push_back({TEvent::NotFound, i, {}, e.what(), 0});
+        FShared->Queue.push_back({TEvent::NotFound, i, {}, e.what()});
         f.Phase = TPhase::Searching; // its report is the event just queued
     }
 }
@@ -227,51 +223,41 @@ void TStation::StartProgramming(std::size_t i)
 {
     TFixture& f = FFixtures[i];
     auto w = std::make_unique<TZorelProgBootLoaderThreadCtrl>();
-    std::weak_ptr<TEvents> events = FEvents;
-    w->SetSEvent([events](TCustomThreadCtrl* sender, std::uint32_t wParam, std::uint32_t lParam, std::uint32_t& res) {
+    std::weak_ptr<TShared> shared = FShared;
+    w->SetSEvent([shared](TCustomThreadCtrl* sender, std::uint32_t wParam, std::uint32_t lParam, std::uint32_t& res) {
         res = 0;
-        auto* worker = static_cast<TZorelProgBootLoaderThreadCtrl*>(sender);
-        if (Interrupts() > 0)
-            worker->ThreadEnd(); // Ctrl-C: the line under way ends; the worker then fails without a reset
-        const auto q = events.lock();
-        if (!q)
+        const auto q = shared.lock();
+        const std::size_t i = wParam >> 16;
+        if (!q || i >= q->Fixtures.size() || q->Fixtures[i].Board.Finished)
             return;
-        const std::uint16_t code = wParam & 0xFFFF;
-        TEvent e{TEvent::Started, wParam >> 16, {}, {}, 0};
-        if (code == kProgStarted)
-            e.Kind = TEvent::Started;
-        else if (code == kProgProgress) {
-            e.Kind = TEvent::Progress;
-            e.Percent = static_cast<std::uint8_t>(lParam & 0xFF);
-        } else if (code == kProgDone || code == kProgFailed) {
-            e.Kind = code == kProgDone ? TEvent::Done : TEvent::Failed;
-            e.Error = worker->Error();
-        } else
-            return;
-        q->Queue.push_back(std::move(e));
+        const bool last = TakeProgReport(q->Fixtures[i].Board, *static_cast<TZorelProgBootLoaderThreadCtrl*>(sender),
+                                         static_cast<std::uint16_t>(wParam & 0xFFFF), lParam);
+        q->Queue.push_back({last ? TEvent::Finished : TEvent::Progress, i, {}, {}});
     });
-    w->SetParams(static_cast<std::uint16_t>(i), f.Port);
+    w->SetParams(static_cast<std::uint16_t>(i), f.Board.Port);
     w->SetData(FFL, FEE);
     std::unique_ptr<TCustomThreadCtrl> base(std::move(w));
-    f.Started = false;
-    f.Percent = 0;
+    f.Board.Chosen = true;
     try {
         StartWorker(base);
-        f.Phase = TPhase::Programming;
     } catch (const std::exception& e) {
-        FEvents->Queue.push_back({TEvent::Failed, i, {}, e.what(), 0});
-        f.Phase = TPhase::Programming; // its report is the event just queued
+        // As a worker that failed at once: its result is the event queued here.
+        f.Board.Finished = true;
+        f.Board.Error = e.what();
+        FShared->Queue.push_back({TEvent::Finished, i, {}, {}});
     }
+    f.Phase = TPhase::Programming;
 }
 
 void TStation::Decide(std::size_t i, double now)
 {
     TFixture& f = FFixtures[i];
-    const bool chosen = f.State == 1 || (f.State == 0 && FO.all) || (f.State < 0 && FO.force);
+    const std::int32_t state = f.Board.State;
+    const bool chosen = state == 1 || (state == 0 && FO.all) || (state < 0 && FO.force);
     if (!chosen) {
         f.Handled = true;
         ++FSkipped;
-        Record(f, "skipped", "", 0);
+        Record(f.Board);
         return;
     }
     if (Stopping())
@@ -303,62 +289,42 @@ void TStation::Take(const TEvent& e, double now)
         f.Phase = TPhase::Idle;
         f.Searched = true;
         // Another ID on the port is another board, even when the swap was quicker than a search.
-        if (!f.Present || e.DevID.dID != f.Board.dID) {
+        if (!f.Present || e.DevID.dID != f.Board.Before.dID) {
             f.Present = true;
             f.Handled = false;
-            f.Board = e.DevID;
-            f.State = ClassifyDevice(e.DevID, FB);
+            TFlashResult board;
+            board.Port = f.Board.Port;
+            board.Before = e.DevID;
+            board.State = ClassifyDevice(e.DevID, FB);
+            f.Board = std::move(board);
         }
         f.SearchAt = now + kPresentPauseMs;
         if (!f.Handled)
             Decide(e.Fixture, now);
         break;
-    case TEvent::Started:
-        f.Started = true;
-        f.StartMs = now;
-        break;
     case TEvent::Progress:
-        f.Percent = e.Percent;
-        break;
-    case TEvent::Done:
-    case TEvent::Failed: {
+        break; // only the status line changes
+    case TEvent::Finished:
         f.Phase = TPhase::Idle;
         f.Handled = true;
-        const bool ok = e.Kind == TEvent::Done;
-        ok ? ++FProgrammed : ++FFailed;
-        Record(f, ok ? "programmed" : "failed", e.Error, f.Started ? now - f.StartMs : 0);
+        f.Board.Programmed ? ++FProgrammed : ++FFailed;
+        Record(f.Board);
         f.SearchAt = now; // look at once for the board to leave
         break;
     }
-    }
 }
 
-void TStation::Record(const TFixture& f, const char* result, const std::string& error, double durationMs)
+void TStation::Record(const TFlashResult& r)
 {
     const std::string finished = UtcNow();
-    nlohmann::ordered_json j = {{"port", f.Port},
-                                {"state", StateText(f.State)},
-                                {"result", result},
-                                {"error", error},
-                                {"id", f.Board.dID},
-                                {"version_before", VersionText(f.Board.dVerProg)},
-                                {"duration_ms", static_cast<std::int64_t>(durationMs + 0.5)},
-                                {"finished", finished}};
+    nlohmann::ordered_json j = FlashResultJson(r);
+    j["finished"] = finished;
     const std::string line = j.dump();
     ClearStatus();
-    if (FO.json) {
+    if (FO.json)
         std::cout << line << "\n";
-    } else {
-        std::cout << finished << " " << f.Port << ": " << result << " (" << StateText(f.State) << ", ID "
-                  << Format("%.8llX", static_cast<unsigned long long>(f.Board.dID)) << ", v."
-                  << VersionText(f.Board.dVerProg);
-        if (durationMs > 0)
-            std::cout << Format(", %.1f s", durationMs / 1000.0);
-        std::cout << ")";
-        if (!error.empty())
-            std::cout << ": " << error;
-        std::cout << "\n";
-    }
+    else
+        std::cout << finished << " " << FlashResultText(r) << "\n";
     std::cout.flush();
     FRecords.Append(line);
 }
@@ -370,8 +336,10 @@ std::string TStation::StatusText() const
     for (const TFixture& f : FFixtures) {
         if (f.Phase == TPhase::Programming) {
             ++programming;
-            const auto slash = f.Port.find_last_of("/\\");
-            busy += Format(" %s %u%%", f.Port.substr(slash == std::string::npos ? 0 : slash + 1).c_str(), f.Percent);
+            const std::string& port = f.Board.Port;
+            const auto slash = port.find_last_of("/\\");
+            busy += Format(" %s %u%%", port.substr(slash == std::string::npos ? 0 : slash + 1).c_str(),
+                           static_cast<unsigned>(f.Board.Percent));
         } else if (f.Listed && f.Searched && !f.Present) {
             ++absent;
         }
@@ -436,20 +404,27 @@ int TStation::Run()
             if (f.Phase == TPhase::Idle && f.Listed)
                 wake = std::min(wake, f.SearchAt);
         const double waitMs = std::clamp(wake - now, 1.0, 100.0);
-        d.PumpUntil([&] { return !FEvents->Queue.empty() || Interrupts() != seen; }, waitMs);
+        d.PumpUntil([&] { return !FShared->Queue.empty() || Interrupts() != seen; }, waitMs);
         seen = Interrupts();
         now = NowMs();
-        while (!FEvents->Queue.empty()) {
-            const TEvent e = std::move(FEvents->Queue.front());
-            FEvents->Queue.pop_front();
+        while (!FShared->Queue.empty()) {
+            const TEvent e = std::move(FShared->Queue.front());
+            FShared->Queue.pop_front();
             Take(e, now);
         }
     }
-    // Boards whose workers were abandoned: not programmed, and on the record as such.
+    // Reports that came in with the last pump, then the boards whose workers were abandoned: not programmed, and on
+    // the record as such.
+    while (!FShared->Queue.empty()) {
+        const TEvent e = std::move(FShared->Queue.front());
+        FShared->Queue.pop_front();
+        Take(e, NowMs());
+    }
     for (TFixture& f : FFixtures)
-        if (f.Phase == TPhase::Programming) {
+        if (f.Phase == TPhase::Programming && !f.Board.Finished) {
             ++FFailed;
-            Record(f, "failed", "interrupted", f.Started ? NowMs() - f.StartMs : 0);
+            f.Board.Error = "interrupted";
+            Record(f.Board);
         }
     ClearStatus();
     (FO.json ? std::cerr : std::cout) << Format("programmed %d, failed %d, skipped %d\n", FProgrammed, FFailed,
