@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -78,6 +79,8 @@ protected:
         const std::string runtime = PathOf("run");
         ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
         ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        Out = PathOf("station.out");
+        Err = PathOf("station.err");
         Pkg = PathOf("pkg.hex");
         TChild gen(Argv("nerid-sample-firmware", {"-o", Pkg, "--flash-bytes", "256", "--eeprom-bytes", "128"}), "",
                    PathOf("gen.err"));
@@ -188,11 +191,11 @@ protected:
 
     fs::path Tools;
     std::optional<std::string> OldRuntime;
-    std::vector<TSim> Sims;
+    std::deque<TSim> Sims; // a deque: the references StartSim hands out stay valid as more start
     int Runs = 0;
     std::string Pkg;
     TPackageContents Lines;
-    const std::string Out = PathOf("station.out"), Err = PathOf("station.err");
+    std::string Out, Err; // the station's stdout and stderr, in the test's folder
 };
 
 // Three fixtures fed board after board: with --count 9 every board answering is programmed exactly once, each record
@@ -375,7 +378,7 @@ TEST_F(StationTest, OnATerminalALiveStatusLine)
         EXPECT_EQ(station.Wait().Rc, 0);
     }
     ::close(master);
-    const std::regex status("\\r\\x1b\\[Kprogramming ([0-9]+)((?: [^ |]+ [0-9]+%)*) \\| done ([0-9]+) \\| failed 0 "
+    const std::regex status("\\r\\x1b\\[Kprogramming ([0-9]+)(?::((?: [^ |]+ [0-9]+%)+))? \\| done ([0-9]+) \\| failed 0 "
                             "\\| skipped 0 \\| absent ([0-9]+)");
     int shown = 0, busy = 0, lastDone = 0;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), status); it != std::sregex_iterator(); ++it) {
