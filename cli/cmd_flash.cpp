@@ -234,8 +234,9 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found, a port named with --port had no device, or the package is refused, with its code text); 130 after Ctrl-C (the lines under "
-                 "way end, no device is reset after a failure, the results so far are printed).");
+                 "device was found, a port named with --port had no device, or the package is refused, with its "
+                 "code text); 130 after Ctrl-C (the lines under way end, no device is reset after a failure, the "
+                 "results so far are printed).");
     auto o = std::make_shared<TFlashOptions>();
     cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
     cmd->add_option("--port", o->ports, "port to use (repeatable); default: every port discovery lists");
@@ -243,7 +244,8 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found and per --port where none answered: port, state "
-                  "(needed, not required, not supported, absent), result (programmed, failed, skipped, absent), error, id, version_before, duration_ms");
+                  "(needed, not required, not supported, absent), result (programmed, failed, skipped, absent), "
+                  "error, id, version_before, duration_ms");
     auto* watch = cmd->add_flag("--watch", o->watch,
                                 "production station: search the ports again and again and program each board as it "
                                 "is plugged in, once per placement, one result line (with --json one JSON object, "

@@ -19,9 +19,10 @@ namespace {
 constexpr const char* kFaultHelp =
     "fault of one device, repeatable: [DEV[.BOARD]:]KIND[=ARG], DEV the device number 1..N as printed (omitted: every "
     "device); with --replug a fault holds for every board of that line, or only for board BOARD (1, 2, ... in the "
-    "order they are plugged in), which then has the line's faults and this one. KIND: silent (never answers); drop=L[xK] (flash line L, counted from 0, is ignored K times, default "
-    "1, then taken); stop=L (answers nothing more from the line command after L written lines on); hangup=L (closes its line, as if "
-    "unplugged, when the line command after L written lines arrives); short-id (identity reply of 49 bytes); "
+    "order they are plugged in), which then has the line's faults and this one. KIND: silent (never answers); "
+    "drop=L[xK] (flash line L, counted from 0, is ignored K times, default 1, then taken); stop=L (answers nothing "
+    "more from the line command after L written lines on); hangup=L (closes its line, as if unplugged, when the "
+    "line command after L written lines arrives); short-id (identity reply of 49 bytes); "
     "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command). "
     "Example: --fault 2:drop=5x2 --fault 3:hangup=100";
 

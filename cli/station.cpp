@@ -348,10 +348,12 @@ std::string TStation::StatusText() const
                   busy.empty() ? "" : ":", busy.c_str(), FProgrammed, FFailed, FSkipped, absent);
 }
 
+// The line is rubbed out with spaces rather than an erase sequence, which a console of Windows shows as text unless
+// asked to take it.
 void TStation::ClearStatus()
 {
     if (FStatus && !FShown.empty()) {
-        std::cout << "\r\033[K";
+        std::cout << '\r' << std::string(FShown.size(), ' ') << '\r';
         FShown.clear();
     }
 }
@@ -363,7 +365,8 @@ void TStation::DrawStatus()
     const std::string text = StatusText();
     if (text == FShown)
         return;
-    std::cout << "\r\033[K" << text;
+    // A shorter text also covers what is left of the longer one before it.
+    std::cout << '\r' << text << std::string(FShown.size() > text.size() ? FShown.size() - text.size() : 0, ' ');
     std::cout.flush();
     FShown = text;
 }
