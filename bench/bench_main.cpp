@@ -325,7 +325,7 @@ void ParallelRuns(const fs::path& smallHex)
 {
     const TPackageContents pkg = Contents(smallHex);
     const TFloor floor = UpdateFloor(pkg);
-    // The same program with nothing to program: the package checked, one silent port searched, no device found.
+    // The same program with nothing to program: the package checked, one silent port searched and reported absent.
     TSim silent = StartSim(1, {"--fault", "silent"});
     const TProc idle = Run({Tool("nerid"), "flash", smallHex.string(), "--port", silent.Ports[0]});
     silent.Stop();
