@@ -20,7 +20,6 @@
 #include "cli/commands.h"
 #include "cli/flash_result.h"
 #include "cli/headless.h"
-#include "serial/comport.h"
 #include "timing/timing.h"
 #include "workers/main_thread.h"
 
