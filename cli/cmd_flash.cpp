@@ -16,7 +16,9 @@
 #include "package/validate.h"
 #include "timing/timing.h"
 #include "cli/firmware.h"
+#include "cli/flash_result.h"
 #include "cli/headless.h"
+#include "cli/station.h"
 
 namespace {
 
@@ -29,29 +31,16 @@ struct TFlashOptions {
     std::vector<std::string> ports;
     bool all = false, force = false, json = false;
     bool fast = false;          // the line-rate exchange
+    bool watch = false;
+    TStationOptions station;    // with --watch
 };
 
-struct TRow {
-    std::string Port;
-    TZorelBootLoaderDevID Before;
-    std::int32_t State = 0;     // -1 not supported, 0 not required, 1 needed
-    bool Chosen = false;        // set out to program it
-    bool Started = false;       // its worker reported code 0
-    bool Finished = false;      // its worker reported code 2 or 3
-    bool Programmed = false;
-    std::string Error;
-    double StartMs = 0, EndMs = 0;
-    std::uint8_t Percent = 0;   // the worker's last progress, kept to 8 bits as the window keeps it
-    std::string Probe;          // after a line failure: what a fresh identity request found ("" answered)
-    std::uint32_t Resends = 0;  // requests sent again because the one before got no answer
-    std::optional<std::uint32_t> LatencyMs; // the driver's latency timer as read at open
-};
 
 const char* StateText(std::int32_t s) { return s < 0 ? "not supported" : s == 0 ? "not required" : "needed"; }
 
 // What happened to one device: everything a result line and a JSON object show, built in one place (ResultOf) and
 // formatted in one place (ResultJson, ResultText), so that a field is added once for both.
-struct TFlashResult {
+struct TOutcome {
     std::string Port;
     std::string State;  // needed, not required, not supported
     std::string Result; // programmed, skipped, interrupted, port gone, not answering, refused, busy, absent, failed
@@ -65,13 +54,13 @@ struct TFlashResult {
     std::optional<std::uint32_t> LatencyMs; // the port driver's latency timer as read at open
 };
 
-TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupted)
+TOutcome ResultOf(const TFlashResult& r, const AZorelBootLoaderDataLines& FL, const AZorelBootLoaderDataLines& EE)
 {
-    TFlashResult o;
+    TOutcome o;
     o.Port = r.Port;
-    o.State = StateText(r.State);
+    o.State = r.Absent ? "absent" : StateText(r.State);
     o.Id = r.Before.dID;
-    o.VersionBefore = VersionText(r.Before.dVerProg);
+    o.VersionBefore = r.Absent ? "" : VersionText(r.Before.dVerProg);
     o.Timed = r.Finished;
     o.DurationMs = r.Finished ? r.EndMs - r.StartMs : 0;
     o.Resends = r.Resends;
@@ -82,6 +71,9 @@ TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupt
         o.Code = std::move(code);
         return o;
     };
+    // A named port where no device answered: the search's words (not available, not responding, busy, no access).
+    if (r.Absent)
+        return set(r.Refused ? "no access" : "absent", r.Error);
     if (!r.Chosen)
         return set("skipped", "skipped");
     // The worker's text names the last line that failed: "update error 0xF002" (flash) or "... 0xE002" (EEPROM).
@@ -93,7 +85,7 @@ TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupt
     if (lineCode) {
         const bool flash = r.Error[at + 3] == 'F';
         const std::size_t i = std::stoul(r.Error.substr(at + 4), nullptr, 16);
-        const AZorelBootLoaderDataLines& lines = flash ? pkg.FL : pkg.EE;
+        const AZorelBootLoaderDataLines& lines = flash ? FL : EE;
         line = Format("%s line %zu", flash ? "flash" : "EEPROM", i);
         if (i < lines.size())
             line += Format(" (%s 0x%.4X)", flash ? "address" : "offset", lines[i].A);
@@ -107,30 +99,35 @@ TFlashResult ResultOf(const TRow& r, const TPackageContents& pkg, bool interrupt
             words += (r.Resends > 0 ? ", the last at " : ", after re-sends of ") + line;
         return set("programmed", words, code);
     }
-    if (interrupted)
+    if (r.Interrupted)
         return set("interrupted",
                    lineCode ? "interrupted before " + line + "; the device is not reset: program it again"
                             : "interrupted before it started",
                    code);
     if (!r.Started && !r.Error.empty() && !lineCode)
         return set("failed", "not started: " + r.Error);
-    if (r.Error == LangText(12))
-        return set(r.Probe.rfind("busy", 0) == 0 ? "busy" : "absent", r.Probe.empty() ? r.Error : r.Probe);
+    if (r.Error == LangText(12)) {
+        const std::string probe = r.Probe.value_or("");
+        return set(probe.rfind("busy", 0) == 0 ? "busy" : "absent", probe.empty() ? r.Error : probe);
+    }
     if (r.Error == LangText(13))
         return set("not answering", "the device did not answer its identity request before the first line");
     if (lineCode && r.Percent == 100)
         return set("failed", "every line was written, but the device did not take the reset command", code);
     if (!lineCode)
         return set("failed", r.Error.empty() ? "failed" : r.Error);
-    if (r.Probe.empty())
+    // Without a look at the port after the failure (a station moves on at once), the line is all there is to say.
+    if (!r.Probe)
+        return set("failed", "failed at " + line, code);
+    if (r.Probe->empty())
         return set("refused", "refused by the device at " + line + ": it still answers, but did not take the line",
                    code);
-    if (r.Probe.rfind("absent", 0) == 0 || r.Probe.rfind("busy", 0) == 0)
+    if (r.Probe->rfind("absent", 0) == 0 || r.Probe->rfind("busy", 0) == 0)
         return set("port gone", "the port went away at " + line + " (unplugged?)", code);
     return set("not answering", "the device stopped answering at " + line, code);
 }
 
-nlohmann::ordered_json ResultJson(const TFlashResult& o)
+nlohmann::ordered_json ResultJson(const TOutcome& o)
 {
     return {{"port", o.Port},
             {"state", o.State},
@@ -144,9 +141,11 @@ nlohmann::ordered_json ResultJson(const TFlashResult& o)
             {"latency_ms", o.LatencyMs ? nlohmann::ordered_json(*o.LatencyMs) : nullptr}};
 }
 
-// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s, 0 re-sends, latency 16 ms) [0xF002]"
-std::string ResultText(const TFlashResult& o)
+// "PORT: WORDS (STATE, ID 00000001, v.1.00, 2.3 s, 0 re-sends, latency 16 ms) [0xF002]"; "PORT: absent: WORDS"
+std::string ResultText(const TOutcome& o)
 {
+    if (o.State == "absent") // nothing answered there: no device to describe
+        return o.Port + ": " + o.Result + ": " + o.Words;
     std::string t = o.Port + ": " + o.Words + " (" + o.State +
                     Format(", ID %.8llX, v.", static_cast<unsigned long long>(o.Id)) + o.VersionBefore;
     if (o.Timed)
@@ -161,10 +160,10 @@ std::string ResultText(const TFlashResult& o)
 }
 
 // The window's bar: the mean of the workers' percentages times ten, 0..1000.
-std::uint32_t BarPosition(const std::vector<TRow>& rows, std::uint32_t workers)
+std::uint32_t BarPosition(const std::vector<TFlashResult>& rows, std::uint32_t workers)
 {
     std::uint32_t sum = 0;
-    for (const TRow& r : rows)
+    for (const TFlashResult& r : rows)
         sum += r.Percent;
     return workers ? sum * 10u / workers : 0;
 }
@@ -178,15 +177,14 @@ void DrawBar(std::uint32_t pos)
     std::fflush(stdout);
 }
 
-void PrintResults(const std::vector<TRow>& rows, const TPackageContents& pkg, bool interrupted, bool json)
+void PrintResults(const std::vector<TFlashResult>& rows, const TPackageContents& pkg, bool json)
 {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const TRow& r : rows) {
-        const TFlashResult o = ResultOf(r, pkg, interrupted);
+    for (const TFlashResult& r : rows) {
         if (json)
-            list.push_back(ResultJson(o));
+            list.push_back(FlashResultJson(r, pkg.FL, pkg.EE));
         else
-            std::cout << ResultText(o) << "\n";
+            std::cout << FlashResultText(r, pkg.FL, pkg.EE) << "\n";
     }
     if (json)
         std::cout << list.dump(2) << "\n";
@@ -194,7 +192,7 @@ void PrintResults(const std::vector<TRow>& rows, const TPackageContents& pkg, bo
 
 // After line failures, one identity request to each such port tells a device that still answers (it refused the
 // line) from one that stopped and from a port that went away.
-void ProbeFailures(std::vector<TRow>& rows)
+void ProbeFailures(std::vector<TFlashResult>& rows)
 {
     std::vector<std::string> ports;
     std::vector<std::size_t> index;
@@ -228,20 +226,38 @@ void RunFlash(const TFlashOptions& o)
     const auto FL = std::make_shared<const AZorelBootLoaderDataLines>(pkg.FL);
     const auto EE = std::make_shared<const AZorelBootLoaderDataLines>(pkg.EE);
 
+    if (o.watch) {
+        TStationOptions so = o.station;
+        so.ports = o.ports;
+        so.all = o.all;
+        so.force = o.force;
+        so.json = o.json;
+        so.fast = o.fast;
+        RunStation(so, pkg.B, FL, EE);
+        return;
+    }
+
     InstallInterruptHandler();
-    std::vector<TRow> rows;
+    std::vector<TFlashResult> rows;
     std::vector<TPortSearch> refused; // ports this user may not open: the reason a search may find nothing
     std::string why;                  // the ports that gave no device, in words
     for (const TPortSearch& s : SearchPorts(PortsToUse(o.ports))) {
         if (s.Refused)
             refused.push_back(s);
+        TFlashResult r;
+        r.Port = s.Port;
         if (!s.Ok) {
+            // A port the user named is accounted for even when nothing answered there; discovery lists only devices.
+            if (!o.ports.empty()) {
+                r.Absent = true;
+                r.Refused = s.Refused;
+                r.Error = s.Error;
+                rows.push_back(std::move(r));
+            }
             // The access text names its port itself.
             why += (why.empty() ? "" : "; ") + (s.Refused ? s.Error : s.Port + ": " + s.Error);
             continue;
         }
-        TRow r;
-        r.Port = s.Port;
         r.Before = s.DevID;
         r.State = ClassifyDevice(s.DevID, pkg.B);
         r.Chosen = r.State == 1 || (r.State == 0 && o.all) || (r.State < 0 && o.force);
@@ -259,7 +275,9 @@ void RunFlash(const TFlashOptions& o)
         throw TExitCode{1};
     }
     if (Interrupts() > 0) {
-        PrintResults(rows, pkg, true, o.json);
+        for (TFlashResult& r : rows)
+            r.Interrupted = true;
+        PrintResults(rows, pkg, o.json);
         throw TExitCode{InterruptExitCode()};
     }
 
@@ -271,22 +289,8 @@ void RunFlash(const TFlashOptions& o)
         const std::uint16_t code = wParam & 0xFFFF;
         if (index >= rows.size() || rows[index].Finished)
             return;
-        TRow& r = rows[index];
-        auto* w = static_cast<TZorelProgBootLoaderThreadCtrl*>(sender);
-        if (Interrupts() > 0)
-            w->ThreadEnd(); // the line under way ends; the worker then fails without a reset
-        if (code == kProgStarted) {
-            r.Started = true;
-            r.StartMs = NowMs();
-        } else if (code == kProgProgress) {
-            r.Percent = static_cast<std::uint8_t>(lParam & 0xFF);
-        } else if (code == kProgDone || code == kProgFailed) {
-            r.Finished = true;
-            r.EndMs = NowMs();
-            r.Programmed = code == kProgDone;
-            r.Error = w->Error();
-            r.Resends = w->Resends();
-            r.LatencyMs = w->LatencyMs();
+        TFlashResult& r = rows[index];
+        if (TakeProgReport(r, *static_cast<TZorelProgBootLoaderThreadCtrl*>(sender), code, lParam)) {
             if (o.fast && r.LatencyMs && *r.LatencyMs > 2)
                 AdviseLatencyOnce(r.Port, *r.LatencyMs, bar);
             --left;
@@ -331,22 +335,57 @@ void RunFlash(const TFlashOptions& o)
     }
     if (bar)
         std::printf("\n");
-    for (TRow& r : rows)
+    const bool interrupted = Interrupts() > 0;
+    for (TFlashResult& r : rows) {
         if (r.Chosen && !r.Finished && r.Error.empty())
             r.Error = abandoned ? "no report from its worker" : "not started";
-    const bool interrupted = Interrupts() > 0;
+        r.Interrupted = interrupted;
+    }
     if (!interrupted)
         ProbeFailures(rows);
-    PrintResults(rows, pkg, interrupted, o.json);
+    PrintResults(rows, pkg, o.json);
     std::cout.flush();
     if (interrupted)
         throw TExitCode{InterruptExitCode()};
-    for (const TRow& r : rows)
-        if (r.Chosen && !r.Programmed)
+    for (const TFlashResult& r : rows)
+        if (r.Absent || (r.Chosen && !r.Programmed))
             throw TExitCode{1};
 }
 
 } // namespace
+
+bool TakeProgReport(TFlashResult& r, TZorelProgBootLoaderThreadCtrl& w, std::uint16_t code, std::uint32_t value)
+{
+    if (Interrupts() > 0)
+        w.ThreadEnd(); // the line under way ends; the worker then fails without a reset
+    if (code == kProgStarted) {
+        r.Started = true;
+        r.StartMs = NowMs();
+    } else if (code == kProgProgress) {
+        r.Percent = static_cast<std::uint8_t>(value & 0xFF);
+    } else if (code == kProgDone || code == kProgFailed) {
+        r.Finished = true;
+        r.EndMs = NowMs();
+        r.Programmed = code == kProgDone;
+        r.Error = w.Error();
+        r.Resends = w.Resends();
+        r.LatencyMs = w.LatencyMs();
+        return true;
+    }
+    return false;
+}
+
+nlohmann::ordered_json FlashResultJson(const TFlashResult& r, const AZorelBootLoaderDataLines& FL,
+                                       const AZorelBootLoaderDataLines& EE)
+{
+    return ResultJson(ResultOf(r, FL, EE));
+}
+
+std::string FlashResultText(const TFlashResult& r, const AZorelBootLoaderDataLines& FL,
+                            const AZorelBootLoaderDataLines& EE)
+{
+    return ResultText(ResultOf(r, FL, EE));
+}
 
 void AddFlashCommand(CLI::App& app)
 {
@@ -354,7 +393,7 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found or the package is refused, saying why); 130 after Ctrl-C, 143 after SIGTERM, 129 "
+                 "device was found, a port named with --port had no device, or the package is refused, saying why); 130 after Ctrl-C, 143 after SIGTERM, 129 "
                  "after SIGHUP (a closed terminal or SSH session): the lines under way end, no device is reset after "
                  "a failure, the results so far are printed.");
     auto o = std::make_shared<TFlashOptions>();
@@ -363,9 +402,9 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--all", o->all, "also program devices whose firmware is not older than the package's");
     cmd->add_flag("--force", o->force, "also program devices whose type, variant or revision differ");
     cmd->add_flag("--json", o->json,
-                  "print a JSON list, one object per device found: port, state (needed, not required, not "
-                  "supported), result (programmed, skipped, interrupted, port gone, not answering, refused, busy, "
-                  "absent, failed), words, code, id, version_before, duration_ms, resends (requests sent again "
+                  "print a JSON list, one object per device found and per --port where none answered: port, state "
+                  "(needed, not required, not supported, absent), result (programmed, skipped, interrupted, port "
+                  "gone, not answering, refused, busy, absent, no access, failed), words, code, id, version_before, duration_ms, resends (requests sent again "
                   "because the one before got no answer), latency_ms (the port driver's latency timer as read at "
                   "open, null where there is none); [] when no device answered, {\"error\": {\"code\", "
                   "\"message\"}} when the package is refused");
@@ -374,5 +413,17 @@ void AddFlashCommand(CLI::App& app)
                   "waiting the request's own time first, and ask the port's driver for low latency while it is "
                   "open; the time-outs and re-sends are the updater's. For devices that take a request at any time "
                   "after their answer: a rising resends count means the device needs the updater's pace");
+    auto* watch = cmd->add_flag("--watch", o->watch,
+                                "production station: search the ports again and again and program each board as it "
+                                "is plugged in, once per placement, one result line (with --json one JSON object, "
+                                "with finished as ISO 8601 UTC) per board as it happens; runs until Ctrl-C, then "
+                                "prints a summary. Exit code 0 when no board failed, 1 otherwise, 130 on a second "
+                                "Ctrl-C");
+    cmd->add_option("--count", o->station.count, "with --watch: stop once N boards are programmed")
+        ->check(CLI::Range(1, 1000000))
+        ->needs(watch);
+    cmd->add_option("--log", o->station.log,
+                    "with --watch: also append each result as a JSON line to FILE, synced to the disk at once")
+        ->needs(watch);
     cmd->callback([o] { RunFlash(*o); });
 }

@@ -19,10 +19,12 @@
 namespace {
 
 constexpr const char* kFaultHelp =
-    "fault of one device, repeatable: [DEV:]KIND[=ARG], DEV the device number 1..N as printed (omitted: every "
-    "device). KIND: silent (never answers); drop=L[xK] (flash line L, counted from 0, is ignored K times, default "
-    "1, then taken); stop=L (answers nothing more from the line command after L written lines on); hangup=L (closes its line, as if "
-    "unplugged, when the line command after L written lines arrives); short-id (identity reply of 49 bytes); "
+    "fault of one device, repeatable: [DEV[.BOARD]:]KIND[=ARG], DEV the device number 1..N as printed (omitted: every "
+    "device); with --replug a fault holds for every board of that line, or only for board BOARD (1, 2, ... in the "
+    "order they are plugged in), which then has the line's faults and this one. KIND: silent (never answers); "
+    "drop=L[xK] (flash line L, counted from 0, is ignored K times, default 1, then taken); stop=L (answers nothing "
+    "more from the line command after L written lines on); hangup=L (closes its line, as if unplugged, when the "
+    "line command after L written lines arrives); short-id (identity reply of 49 bytes); "
     "garbage (three stray bytes before every reply); wrong-first (replies start with 0xE0|command); deaf=MS (after "
     "each reply, a request that starts arriving within MS milliseconds is lost, as with a device that answers a line "
     "before it writes it). "
@@ -47,50 +49,71 @@ int ParseCount(const std::string& given, const std::string& text)
     return v;
 }
 
-// Applies one --fault to the devices it names.
-void ApplyFault(const std::string& given, int count, std::map<int, SimFaults>& faults)
+// One --fault as given: where it applies and what it does.
+struct TFault {
+    std::string given;
+    int device = -1; // from 0; -1: every device
+    int board = -1;  // from 0; -1: every board of the line
+    std::string kind, arg;
+};
+
+void ApplyFault(const TFault& given, SimFaults& f)
 {
+    const std::string& kind = given.kind;
+    if (kind == "silent")
+        f.silent = true;
+    else if (kind == "short-id")
+        f.shortIdentity = true;
+    else if (kind == "garbage")
+        f.garbage = true;
+    else if (kind == "wrong-first")
+        f.wrongFirst = true;
+    else if (kind == "stop")
+        f.stopAfter = ParseCount(given.given, given.arg);
+    else if (kind == "hangup")
+        f.hangupAfter = ParseCount(given.given, given.arg);
+    else if (kind == "deaf")
+        f.deafMs = ParseCount(given.given, given.arg);
+    else if (kind == "drop") {
+        const auto x = given.arg.find('x');
+        f.dropLine = ParseCount(given.given, given.arg.substr(0, x));
+        f.dropTimes = x == std::string::npos ? 1 : ParseCount(given.given, given.arg.substr(x + 1));
+    } else
+        BadFault(given.given, "unknown fault \"" + kind + "\"");
+}
+
+TFault ParseFault(const std::string& given, int count)
+{
+    TFault f;
+    f.given = given;
     std::string rest = given;
-    int first = 0, last = count - 1;
     if (const auto colon = rest.find(':'); colon != std::string::npos) {
-        const int dev = ParseCount(given, rest.substr(0, colon));
+        const std::string where = rest.substr(0, colon);
+        const auto dot = where.find('.');
+        const int dev = ParseCount(given, where.substr(0, dot));
         if (dev < 1 || dev > count)
             BadFault(given, Format("no device %d (devices are 1..%d)", dev, count));
-        first = last = dev - 1;
+        f.device = dev - 1;
+        if (dot != std::string::npos) {
+            const int board = ParseCount(given, where.substr(dot + 1));
+            if (board < 1)
+                BadFault(given, "boards are counted from 1");
+            f.board = board - 1;
+        }
         rest = rest.substr(colon + 1);
     }
-    std::string kind = rest, arg;
+    f.kind = rest;
     const auto eq = rest.find('=');
     if (eq != std::string::npos) {
-        kind = rest.substr(0, eq);
-        arg = rest.substr(eq + 1);
+        f.kind = rest.substr(0, eq);
+        f.arg = rest.substr(eq + 1);
     }
-    const bool takesArg = kind == "drop" || kind == "stop" || kind == "hangup" || kind == "deaf";
+    const bool takesArg = f.kind == "drop" || f.kind == "stop" || f.kind == "hangup" || f.kind == "deaf";
     if (takesArg == (eq == std::string::npos))
-        BadFault(given, takesArg ? kind + " needs =L" : kind + " takes no value");
-    for (int k = first; k <= last; ++k) {
-        SimFaults& f = faults[k];
-        if (kind == "silent")
-            f.silent = true;
-        else if (kind == "short-id")
-            f.shortIdentity = true;
-        else if (kind == "garbage")
-            f.garbage = true;
-        else if (kind == "wrong-first")
-            f.wrongFirst = true;
-        else if (kind == "stop")
-            f.stopAfter = ParseCount(given, arg);
-        else if (kind == "hangup")
-            f.hangupAfter = ParseCount(given, arg);
-        else if (kind == "deaf")
-            f.deafMs = ParseCount(given, arg);
-        else if (kind == "drop") {
-            const auto x = arg.find('x');
-            f.dropLine = ParseCount(given, arg.substr(0, x));
-            f.dropTimes = x == std::string::npos ? 1 : ParseCount(given, arg.substr(x + 1));
-        } else
-            BadFault(given, "unknown fault \"" + kind + "\"");
-    }
+        BadFault(given, takesArg ? f.kind + " needs =L" : f.kind + " takes no value");
+    SimFaults probe;
+    ApplyFault(f, probe); // refuses an unknown kind or a bad count now, before any device exists
+    return f;
 }
 
 std::uint16_t ParseVersion(const std::string& text)
@@ -111,6 +134,7 @@ struct TSimOptions {
     std::uint32_t baud = 0;
     double writeMs = 0;
     double latencyMs = 0;
+    double replug = 0; // seconds
     std::vector<std::string> faults;
     std::string dump;
 };
@@ -162,8 +186,24 @@ void RunSim(const TSimOptions& o)
     c.writeMs = o.writeMs;
     c.latencyMs = o.latencyMs;
     c.dumpPath = o.dump;
+    c.replugMs = o.replug * 1000.0;
+    std::vector<TFault> faults;
     for (const std::string& f : o.faults)
-        ApplyFault(f, o.count, c.faults);
+        faults.push_back(ParseFault(f, o.count));
+    // The line's faults first: a board's own faults add to them.
+    for (const TFault& f : faults)
+        if (f.board < 0)
+            for (int k = 0; k < o.count; ++k)
+                if (f.device < 0 || f.device == k)
+                    ApplyFault(f, c.faults[k]);
+    for (const TFault& f : faults) {
+        if (f.board < 0)
+            continue;
+        if (f.board > 0 && o.replug <= 0)
+            BadFault(f.given, "without --replug a line holds only board 1");
+        const auto [own, fresh] = c.boardFaults.try_emplace({f.device, f.board}, c.faults[f.device]);
+        ApplyFault(f, own->second);
+    }
 
     // The device threads must not take the signals: the main thread waits for them below.
     sigset_t stopSignals;
@@ -240,6 +280,11 @@ void AddSimCommand(CLI::App& app)
                     "play a USB serial adapter's latency timer: what the devices send reaches the host in bursts, at "
                     "most every MS milliseconds (0: as it leaves the line)")
         ->check(CLI::Range(0.0, 1000.0));
+    cmd->add_option("--replug", o->replug,
+                    "play a production fixture: after its reset (or once the host has given up programming it) a "
+                    "device leaves its line for SECONDS, the port silent, then the next board answers there with the "
+                    "next ID (ID + device - 1 + count * boards before it) and the configured firmware")
+        ->check(CLI::Range(0.0, 3600.0));
     cmd->add_option("--fault", o->faults, kFaultHelp);
     cmd->add_option("--dump", o->dump,
                     "JSON file with each device's identity, the frames received and the memory programmed; "

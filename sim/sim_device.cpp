@@ -111,6 +111,8 @@ std::optional<SimOutput> SimDevice::Handle(const ABytes& frame)
     else if (f.cmd == 1 && !data.empty())
         f.address = data[0];
     FFrames.push_back(f);
+    if (f.cmd == 1 || f.cmd == 2)
+        ++FLineCommands;
 
     // A frame that fails its check byte is ignored, as a bootloader would.
     if (!f.crcOk || FFaults.silent || FStopped)

@@ -71,7 +71,11 @@ public:
     const std::map<std::uint32_t, std::uint8_t>& Eeprom() const { return FEeprom; }
     int LinesWritten() const { return FLines; }
     int Resets() const { return FResets; }
+    // Flash and EEPROM line commands received, answered or not: the host is still programming while it grows.
+    int LineCommands() const { return FLineCommands; }
     bool HungUp() const { return FHungUp; }
+    // After each reply, a frame that starts arriving within this many ms is lost (the deaf fault; 0: never).
+    double DeafMs() const { return FFaults.deafMs; }
     // Bytes of an unfinished frame are waiting.
     bool HasPartial() const { return !FPending.empty(); }
 
@@ -94,6 +98,7 @@ private:
     int FDropped = 0;
     int FLines = 0;
     int FResets = 0;
+    int FLineCommands = 0;
     bool FHungUp = false;
     bool FStopped = false;
 };

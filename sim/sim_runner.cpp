@@ -74,17 +74,52 @@ std::vector<std::string> SimRunner::Open()
         }
         const int fl = fcntl(port->master, F_GETFL);
         fcntl(port->master, F_SETFL, fl | O_NONBLOCK);
-        SimIdentity id = FConfig.identity;
-        id.id += static_cast<std::uint32_t>(k);
-        const auto f = FConfig.faults.find(k);
-        port->device = std::make_unique<SimDevice>(id, f == FConfig.faults.end() ? SimFaults{} : f->second,
-                                                   FConfig.writeMs);
-        port->deafMs = f == FConfig.faults.end() ? 0 : f->second.deafMs;
+        port->index = k;
+        port->device = NewBoard(k, 0);
         port->burstZero = NowMs();
         FPaths.push_back(port->path);
         FPorts.push_back(std::move(port));
     }
     return FPaths;
+}
+
+std::unique_ptr<SimDevice> SimRunner::NewBoard(int index, int board) const
+{
+    SimIdentity id = FConfig.identity;
+    id.id += static_cast<std::uint32_t>(index + FConfig.count * board);
+    SimFaults faults;
+    if (const auto b = FConfig.boardFaults.find({index, board}); b != FConfig.boardFaults.end())
+        faults = b->second;
+    else if (const auto f = FConfig.faults.find(index); f != FConfig.faults.end())
+        faults = f->second;
+    return std::make_unique<SimDevice>(id, faults, FConfig.writeMs);
+}
+
+void SimRunner::Leave(Port& port)
+{
+    {
+        std::lock_guard<std::mutex> g(port.lock);
+        port.gone.push_back(std::move(*port.device));
+        port.device.reset();
+    }
+    port.backAtMs = NowMs() + FConfig.replugMs;
+    port.lineCommands = 0;
+    FDumpDue = true;
+}
+
+void SimRunner::ReplugIfDue(Port& port)
+{
+    if (!port.device) {
+        if (NowMs() >= port.backAtMs) {
+            auto next = NewBoard(port.index, static_cast<int>(port.gone.size()));
+            std::lock_guard<std::mutex> g(port.lock);
+            port.device = std::move(next);
+        }
+        return;
+    }
+    // A board whose programming began and then stopped: the host has given up on it, and so does the operator.
+    if (port.lineCommands > 0 && NowMs() - port.lastLineMs > kStallMs)
+        Leave(port);
 }
 
 void SimRunner::Start()
@@ -109,14 +144,14 @@ SimDevice SimRunner::Device(int index)
 {
     Port& p = *FPorts.at(static_cast<std::size_t>(index));
     std::lock_guard<std::mutex> g(p.lock);
-    return *p.device;
+    return p.device ? *p.device : p.gone.back();
 }
 
 bool SimRunner::HungUp(int index)
 {
     Port& p = *FPorts.at(static_cast<std::size_t>(index));
     std::lock_guard<std::mutex> g(p.lock);
-    return p.device->HungUp();
+    return p.device && p.device->HungUp();
 }
 
 double SimRunner::NextBurst(const Port& port, double t) const
@@ -191,6 +226,8 @@ void SimRunner::Serve(Port& port)
     std::size_t inFrame = 0;
     double deafUntil = -1;  // a frame that starts arriving before this is lost (the deaf fault)
     while (!FStop && port.master >= 0) {
+        if (FConfig.replugMs > 0)
+            ReplugIfDue(port);
         pollfd pfd{port.master, POLLIN, 0};
         const int r = ::poll(&pfd, 1, 20);
         if (r <= 0)
@@ -200,6 +237,11 @@ void SimRunner::Serve(Port& port)
         if (n <= 0) {
             // EIO while no host holds the slave cannot happen (the simulator keeps it open); anything else: retry.
             WaitUntil(NowMs() + 1);
+            continue;
+        }
+        if (!port.device) { // between boards: nothing on the line hears the host
+            frameStart = -1;
+            inFrame = 0;
             continue;
         }
         if (frameStart < 0 && NowMs() < deafUntil)
@@ -213,6 +255,10 @@ void SimRunner::Serve(Port& port)
             std::lock_guard<std::mutex> g(port.lock);
             outs = port.device->Feed(ABytes(buf, buf + n));
             partial = port.device->HasPartial();
+            if (port.device->LineCommands() != port.lineCommands) {
+                port.lineCommands = port.device->LineCommands();
+                port.lastLineMs = NowMs();
+            }
         }
         if (outs.empty()) {
             if (!partial) { // an ignored frame: the next one starts its own timing
@@ -232,8 +278,8 @@ void SimRunner::Serve(Port& port)
             if (!o.reply.empty()) {
                 const double replyEnd = NowMs() + byteMs * static_cast<double>(o.reply.size());
                 SendPaced(port, o.reply);
-                if (port.deafMs > 0)
-                    deafUntil = replyEnd + port.deafMs;
+                if (port.device->DeafMs() > 0) // this thread alone replaces the board: no lock to read it
+                    deafUntil = replyEnd + port.device->DeafMs();
             }
             // The dump holds every device: written here it would cost each reset the work of all devices (64 resets
             // at the end of a run of 64 took seconds of CPU). The owner writes it when it next looks (DumpIfDue).
@@ -244,6 +290,10 @@ void SimRunner::Serve(Port& port)
                 FDumpDue = true;
                 break;
             }
+            if (o.reset && FConfig.replugMs > 0) {
+                Leave(port); // the operator takes the programmed board off the fixture
+                break;
+            }
         }
     }
 }
@@ -252,48 +302,59 @@ std::string SimRunner::DumpText()
 {
     nlohmann::json devices = nlohmann::json::array();
     for (std::size_t k = 0; k < FPorts.size(); ++k) {
-        const SimDevice d = Device(static_cast<int>(k));
-        const SimIdentity& id = d.Identity();
-        nlohmann::json frames = nlohmann::json::array();
-        for (const SimFrame& f : d.Frames())
-            frames.push_back({{"cmd", f.cmd}, {"length", f.length}, {"crc_ok", f.crcOk}, {"address", f.address}});
-        auto runs = [](const std::map<std::uint32_t, std::uint8_t>& mem, const char* key) {
-            // Contiguous runs of programmed bytes, each as its start and its bytes in hex.
-            nlohmann::json out = nlohmann::json::array();
-            std::uint32_t start = 0;
-            std::string hex;
-            std::uint32_t next = 0;
-            for (const auto& [addr, byte] : mem) {
-                if (!hex.empty() && addr != next) {
-                    out.push_back({{key, start}, {"data", hex}});
-                    hex.clear();
+        std::vector<SimDevice> boards;
+        {
+            Port& p = *FPorts[k];
+            std::lock_guard<std::mutex> g(p.lock);
+            boards = p.gone;
+            if (p.device)
+                boards.push_back(*p.device);
+        }
+        for (std::size_t b = 0; b < boards.size(); ++b) {
+            const SimDevice& d = boards[b];
+            const SimIdentity& id = d.Identity();
+            nlohmann::json frames = nlohmann::json::array();
+            for (const SimFrame& f : d.Frames())
+                frames.push_back({{"cmd", f.cmd}, {"length", f.length}, {"crc_ok", f.crcOk}, {"address", f.address}});
+            auto runs = [](const std::map<std::uint32_t, std::uint8_t>& mem, const char* key) {
+                // Contiguous runs of programmed bytes, each as its start and its bytes in hex.
+                nlohmann::json out = nlohmann::json::array();
+                std::uint32_t start = 0;
+                std::string hex;
+                std::uint32_t next = 0;
+                for (const auto& [addr, byte] : mem) {
+                    if (!hex.empty() && addr != next) {
+                        out.push_back({{key, start}, {"data", hex}});
+                        hex.clear();
+                    }
+                    if (hex.empty())
+                        start = addr;
+                    hex += Format("%.2X", byte);
+                    next = addr + 1;
                 }
-                if (hex.empty())
-                    start = addr;
-                hex += Format("%.2X", byte);
-                next = addr + 1;
-            }
-            if (!hex.empty())
-                out.push_back({{key, start}, {"data", hex}});
-            return out;
-        };
-        devices.push_back({
-            {"index", k},
-            {"path", FPorts[k]->path},
-            {"identity",
-             {{"name_hex", BytesToText(ABytes(id.name.begin(), id.name.end()), "", true)},
-              {"version", Format("%x.%.2x", id.version >> 8, id.version & 0xFF)},
-              {"type", id.type},
-              {"variant", id.variant},
-              {"revision", id.revision},
-              {"id", id.id}}},
-            {"resets", d.Resets()},
-            {"lines_written", d.LinesWritten()},
-            {"hung_up", d.HungUp()},
-            {"frames", frames},
-            {"flash", runs(d.Flash(), "address")},
-            {"eeprom", runs(d.Eeprom(), "offset")},
-        });
+                if (!hex.empty())
+                    out.push_back({{key, start}, {"data", hex}});
+                return out;
+            };
+            devices.push_back({
+                {"index", k},
+                {"board", b + 1},
+                {"path", FPorts[k]->path},
+                {"identity",
+                 {{"name_hex", BytesToText(ABytes(id.name.begin(), id.name.end()), "", true)},
+                  {"version", Format("%x.%.2x", id.version >> 8, id.version & 0xFF)},
+                  {"type", id.type},
+                  {"variant", id.variant},
+                  {"revision", id.revision},
+                  {"id", id.id}}},
+                {"resets", d.Resets()},
+                {"lines_written", d.LinesWritten()},
+                {"hung_up", d.HungUp()},
+                {"frames", frames},
+                {"flash", runs(d.Flash(), "address")},
+                {"eeprom", runs(d.Eeprom(), "offset")},
+            });
+        }
     }
     return nlohmann::json{{"devices", devices}}.dump(1);
 }

@@ -1,5 +1,6 @@
 // Serves simulated devices on real pseudo-terminals: one pty and one thread per device, optional line-rate pacing,
-// and a JSON dump of what each device received and holds. Used by `nerid sim` and by tests in-process.
+// boards replugged one after another on a device's line, and a JSON dump of what each board received and holds.
+// Used by `nerid sim` and by tests in-process.
 // Threading: Start() spawns the device threads; Stop() (any thread) ends them; the dump is written under a lock.
 #pragma once
 
@@ -24,7 +25,17 @@ struct SimConfig {
     double latencyMs = 0;            // an adapter's latency timer: what a device sends reaches the host in bursts,
                                      // on a grid of this many ms per port (0: as it leaves the line)
     std::string dumpPath;            // empty: no dump
+    // 0: each line has one board for good. Otherwise a board leaves its line after its reset, or once the host has
+    // given up programming it (no line command for kStallMs after the first), stays away this long (the line is
+    // silent, the pty stays: the fixture's adapter remains plugged in) and the next board answers: the next ID
+    // (identity.id + index + count * board), the configured firmware, and the line's faults.
+    double replugMs = 0;
+    // Faults of one board only, by (device index, board index), both from 0; they replace the line's faults.
+    std::map<std::pair<int, int>, SimFaults> boardFaults;
 };
+
+// How long a board waits for the next line command, once its programming began, before the operator swaps it.
+constexpr double kStallMs = 3000;
 
 class SimRunner {
 public:
@@ -47,7 +58,8 @@ public:
     // False when that write failed.
     bool DumpIfDue();
 
-    // Snapshot of a device, for in-process tests (taken under the device's lock).
+    // Snapshot of a line's board, for in-process tests (taken under the line's lock): the one on the line, or while
+    // the line is between boards, the one that left last.
     SimDevice Device(int index);
     // The device has hung up its line (its pty is closed); any thread.
     bool HungUp(int index);
@@ -58,9 +70,13 @@ private:
         int master = -1;
         int slave = -1;  // kept open so the line discipline stays raw and the master never sees a hang-up
         std::string path;
-        std::unique_ptr<SimDevice> device;
-        double deafMs = 0;      // the device's deafness after a reply (its fault)
-        double burstZero = 0;   // start of the port's burst grid (NowMs)
+        std::unique_ptr<SimDevice> device; // the board on the line; null while between boards
+        std::vector<SimDevice> gone;       // the boards that have left, in order
+        double backAtMs = 0;               // while between boards: when the next one answers
+        int lineCommands = 0;              // the board's line commands seen, and when the last one came
+        double lastLineMs = 0;
+        int index = 0;
+        double burstZero = 0;              // start of the port's burst grid (NowMs)
         std::mutex lock;
         std::thread thread;
     };
@@ -70,6 +86,10 @@ private:
     // The first tick of the port's burst grid at or after t (NowMs); latencyMs > 0.
     double NextBurst(const Port& port, double t) const;
     void HangUp(Port& port);
+    std::unique_ptr<SimDevice> NewBoard(int index, int board) const;
+    // Replugging: the board leaves the line now; the next one comes when its time has come.
+    void Leave(Port& port);
+    void ReplugIfDue(Port& port);
     std::string DumpText();
 
     SimConfig FConfig;

@@ -321,7 +321,7 @@ TEST_F(GtkUpdater, APortThisUserMayNotOpenIsNamedWithTheGroupToJoin)
         TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port}), PathOf("flash.out"),
                      PathOf("flash.err"));
         EXPECT_EQ(flash.Wait().Rc, 1);
-        EXPECT_EQ(ReadText(PathOf("flash.err")), "no device found (" + expected + ")\n");
+        EXPECT_EQ(ReadText(PathOf("flash.out")), port + ": no access: " + expected + "\n");
     }
     {
         TChild flash(as({(kTools / "nerid").string(), "flash", PathOf("fw.hex"), "--port", port, "--json"}),

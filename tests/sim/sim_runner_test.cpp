@@ -193,4 +193,58 @@ TEST(SimRunner, AdapterLatencyHoldsAnswersForItsTimer)
     }
 }
 
+// A fixture fed board after board: after its reset a board leaves, the line is silent for the replug time, then the
+// next board answers with the next ID. A line's fault holds for each of its boards; a board's own fault for that
+// board only.
+TEST(SimRunner, ReplugFeedsTheNextBoardAfterAReset)
+{
+    SimConfig cfg;
+    cfg.count = 2;
+    cfg.identity.id = 100;
+    cfg.replugMs = 300;
+    cfg.faults[1].garbage = true;            // every board of line 1: three stray bytes before each reply
+    cfg.boardFaults[{0, 1}].shortIdentity = true; // the second board of line 0 only
+    SimRunner sim(cfg);
+    const auto paths = sim.Open();
+    sim.Start();
+    HostPort line0(paths[0]), line1(paths[1]);
+    ASSERT_GE(line0.fd, 0);
+    ASSERT_GE(line1.fd, 0);
+    // What a line answers to an identity request within 200 ms.
+    const auto ask = [](HostPort& host) {
+        host.Write(BootLoaderFrame(0, {}));
+        return host.Read(62, 200);
+    };
+    // The host's reset: the board answers it, then leaves.
+    const auto swap = [](HostPort& host, std::size_t replyBytes) {
+        host.Write(BootLoaderFrame(3, {}));
+        EXPECT_EQ(host.Read(replyBytes, 2000).size(), replyBytes);
+    };
+
+    const ABytes first = ask(line0);
+    ASSERT_EQ(first.size(), 59u);
+    EXPECT_EQ(DecodeDeviceID(first).dID, 100);
+    swap(line0, 3);
+    const double left = NowMs();
+    EXPECT_TRUE(ask(line0).empty()); // between boards nothing answers
+    ABytes second;
+    while (second.empty() && NowMs() - left < 2000)
+        second = ask(line0);
+    EXPECT_GE(NowMs() - left, 300.0);
+    EXPECT_EQ(second.size(), 49u); // its own fault
+    EXPECT_EQ(sim.Device(0).Identity().id, 102u); // the next ID: id + line + count * boards before
+    swap(line0, 3);
+    ::usleep(400 * 1000);
+    const ABytes third = ask(line0);
+    ASSERT_EQ(third.size(), 59u); // the second board's fault left with it
+    EXPECT_EQ(DecodeDeviceID(third).dID, 104);
+
+    EXPECT_EQ(ask(line1).size(), 62u);
+    swap(line1, 6);
+    ::usleep(400 * 1000);
+    EXPECT_EQ(ask(line1).size(), 62u); // the line's fault holds for its next board
+    EXPECT_EQ(sim.Device(1).Identity().id, 103u);
+    sim.Stop();
+}
+
 } // namespace

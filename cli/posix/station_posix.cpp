@@ -1,0 +1,6 @@
+// The station's records file on POSIX: a record is on the disk once fdatasync returns.
+#include "cli/station.h"
+
+#include <unistd.h>
+
+void SyncFileToDisk(std::FILE* f) { ::fdatasync(fileno(f)); }
