@@ -280,8 +280,9 @@ TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
 
 // Per-monitor DPI aware: started at 96, 144 and 192 dots per inch, the window and every control in it are that many
 // times their size at 96 (exactly at 192, within rounding at 144), each control lies inside its parent, every text fits
-// its control in a font of the same scale, and the texts are drawn that much larger (not a bitmap stretched: the
-// process measures physical pixels). Screenshots at 144 dpi (150 %) of the English and the Russian window.
+// its control in a font of the same scale, and the texts are drawn that much larger. The screen's DPI is set in the
+// prefix's registry for the updater only: this process keeps the one it started with (wine maps no coordinates
+// between the two). Screenshots at 144 dpi (150 %) of the English and the Russian window.
 TEST_F(Win32Updater, ScalesToTheScreenDpi)
 {
     TSampleFirmware fw;
