@@ -430,15 +430,18 @@ TEST_F(Win32Updater, KeyboardTabEnterEscape)
         return GetGUIThreadInfo(process.pi.dwThreadId, &gi) ? gi.hwndFocus : nullptr;
     };
     // The key goes to the focused control (or the window while none has the focus); the message loop's
-    // IsDialogMessageW handles it. Returns once the window's thread has taken it.
+    // IsDialogMessageW handles it. The key is only queued: a caller waits for its effect before pressing the next
+    // (a message sent meanwhile would be handled before it, so nothing sent can tell that it has been taken).
     auto press = [&](WPARAM key) {
         const HWND to = focused() ? focused() : window;
         PostMessageW(to, WM_KEYDOWN, key, 1);
         PostMessageW(to, WM_KEYUP, key, 0xC0000001);
-        SendMessageW(window, WM_NULL, 0, 0);
     };
-    for (int k = 0; k < 4 && focused() != row; ++k)
+    for (int k = 0; k < 4 && focused() != row; ++k) {
+        const HWND before = focused();
         press(VK_TAB);
+        WaitFor([&] { return focused() != before; }, 2000);
+    }
     ASSERT_EQ(focused(), row);
     const HWND order[] = {next, close, row, next};
     for (HWND expected : order) {
