@@ -3,10 +3,10 @@
 
 #include "base/error.h"
 #include "workers/main_thread.h"
+#include "workers/thread_start.h"
 
 #include <exception>
 #include <string_view>
-#include <thread>
 
 namespace {
 
@@ -54,7 +54,10 @@ void TCustomThreadCtrl::SetActions(std::unique_ptr<TThreadCtrlActions> pActions)
     FACT = pActions ? std::move(pActions) : std::make_unique<TThreadCtrlActions>();
 }
 
-void TCustomThreadCtrl::ThreadBegin() { std::thread(&TCustomThreadCtrl::ThreadProc, this).detach(); }
+void TCustomThreadCtrl::ThreadBegin()
+{
+    StartDetachedThread([](void* self) { ThreadProc(static_cast<TCustomThreadCtrl*>(self)); }, this);
+}
 
 void TCustomThreadCtrl::ThreadEnd()
 {

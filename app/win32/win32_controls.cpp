@@ -11,6 +11,23 @@
 #include <map>
 #include <mutex>
 
+// ---- dots per inch
+
+int WindowDpi(HWND h)
+{
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow && h)
+        if (const UINT dpi = getDpiForWindow(h); dpi != 0)
+            return static_cast<int>(dpi);
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
 // ---- text and colours
 
 std::wstring Utf8ToUtf16(const std::string& utf8)
@@ -98,20 +115,37 @@ private:
 
 } // namespace
 
-std::shared_ptr<TWinBitmap> TWinBitmap::FromResource(int id)
+std::shared_ptr<TWinBitmap> TWinBitmap::FromResource(int id, int dpi)
 {
     std::shared_ptr<TWinBitmap> result(new TWinBitmap());
+    result->FResource = id;
+    result->Decode(dpi);
+    return result;
+}
+
+void TWinBitmap::Rescale(int dpi)
+{
+    Decode(dpi);
+}
+
+void TWinBitmap::Decode(int dpi)
+{
+    if (FBitmap)
+        DeleteObject(FBitmap);
+    FBitmap = nullptr;
+    FWidth = FHeight = 0;
     HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    HRSRC res = FindResourceW(self, MAKEINTRESOURCEW(FResource), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     HGLOBAL data = res ? LoadResource(self, res) : nullptr;
     auto* bytes = static_cast<BYTE*>(data ? LockResource(data) : nullptr);
     if (!bytes)
-        return result;
+        return;
     TComRef<IWICImagingFactory> factory;
     TComRef<IWICStream> stream;
     TComRef<IWICBitmapDecoder> decoder;
     TComRef<IWICBitmapFrameDecode> frame;
     TComRef<IWICFormatConverter> converter;
+    TComRef<IWICBitmapScaler> scaler;
     UINT w = 0, h = 0;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(&factory))) ||
@@ -122,7 +156,19 @@ std::shared_ptr<TWinBitmap> TWinBitmap::FromResource(int id)
         FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
                                      0.0, WICBitmapPaletteTypeCustom)) ||
         FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0)
-        return result;
+        return;
+    // Scaled after the conversion: filtering premultiplied pixels keeps the transparent ones' colour out of the edges.
+    IWICBitmapSource* source = converter.get();
+    if (dpi != 96) {
+        const UINT sw = static_cast<UINT>(std::max(1, ScaleToDpi(static_cast<int>(w), dpi)));
+        const UINT sh = static_cast<UINT>(std::max(1, ScaleToDpi(static_cast<int>(h), dpi)));
+        if (FAILED(factory->CreateBitmapScaler(&scaler)) ||
+            FAILED(scaler->Initialize(converter.get(), sw, sh, WICBitmapInterpolationModeFant)))
+            return;
+        source = scaler.get();
+        w = sw;
+        h = sh;
+    }
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bi.bmiHeader.biWidth = static_cast<LONG>(w);
@@ -133,15 +179,14 @@ std::shared_ptr<TWinBitmap> TWinBitmap::FromResource(int id)
     void* bits = nullptr;
     HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!bmp)
-        return result;
-    if (FAILED(converter->CopyPixels(nullptr, w * 4, w * h * 4, static_cast<BYTE*>(bits)))) {
+        return;
+    if (FAILED(source->CopyPixels(nullptr, w * 4, w * h * 4, static_cast<BYTE*>(bits)))) {
         DeleteObject(bmp);
-        return result;
+        return;
     }
-    result->FBitmap = bmp;
-    result->FWidth = static_cast<int>(w);
-    result->FHeight = static_cast<int>(h);
-    return result;
+    FBitmap = bmp;
+    FWidth = static_cast<int>(w);
+    FHeight = static_cast<int>(h);
 }
 
 TWinBitmap::~TWinBitmap()
@@ -465,7 +510,8 @@ LRESULT CALLBACK TWinRowPanel::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lPar
 
 TWinRowPanel::TWinRowPanel(TWinRowList& list, HFONT font) : FList(list), FFont(font)
 {
-    Attach(NewChildWindow(NERID_ROW_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN, list.Handle(), 0, RECT{0, 0, 0, Height},
+    Attach(NewChildWindow(NERID_ROW_CLASS, L"", WS_VISIBLE | WS_CLIPCHILDREN, list.Handle(), 0,
+                          RECT{0, 0, 0, list.RowHeight()},
                           WS_EX_CONTROLPARENT),
            nullptr);
 }
@@ -506,6 +552,14 @@ ICheckBox* TWinRowPanel::NewCheckBox()
     return FCheck.get();
 }
 
+void TWinRowPanel::SetFont(HFONT font)
+{
+    FFont = font;
+    if (FCheck)
+        SendMessageW(FCheck->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    LayOut();
+}
+
 void TWinRowPanel::LayOut()
 {
     RECT r;
@@ -514,7 +568,7 @@ void TWinRowPanel::LayOut()
     if (FImage) {
         const int w = FImage->Picture() ? FImage->Picture()->Width() : 0;
         MoveWindow(FImage->Handle(), 0, 0, w, r.bottom, TRUE);
-        x = w + 5;
+        x = w + ScaleToDpi(5, FList.Dpi());
     }
     if (FCheck)
         MoveWindow(FCheck->Handle(), x, 0, std::max(0, static_cast<int>(r.right) - x), r.bottom, TRUE);
@@ -538,8 +592,8 @@ LRESULT CALLBACK TWinRowList::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lPara
             GetScrollInfo(h, SB_VERT, &si);
             int pos = si.nPos;
             switch (LOWORD(wParam)) {
-            case SB_LINEUP: pos -= TWinRowPanel::Height / 2; break;
-            case SB_LINEDOWN: pos += TWinRowPanel::Height / 2; break;
+            case SB_LINEUP: pos -= list->RowHeight() / 2; break;
+            case SB_LINEDOWN: pos += list->RowHeight() / 2; break;
             case SB_PAGEUP: pos -= static_cast<int>(si.nPage); break;
             case SB_PAGEDOWN: pos += static_cast<int>(si.nPage); break;
             case SB_THUMBTRACK:
@@ -552,7 +606,7 @@ LRESULT CALLBACK TWinRowList::Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_MOUSEWHEEL:
         if (list)
-            list->ScrollTo(list->FScroll - GET_WHEEL_DELTA_WPARAM(wParam) * TWinRowPanel::Height / WHEEL_DELTA);
+            list->ScrollTo(list->FScroll - GET_WHEEL_DELTA_WPARAM(wParam) * list->RowHeight() / WHEEL_DELTA);
         return 0;
     }
     return DefWindowProcW(h, msg, wParam, lParam);
@@ -571,6 +625,16 @@ TWinRowList::~TWinRowList()
     FRows.clear();
     if (IsWindow(FHandle))
         SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+}
+
+void TWinRowList::SetDpi(int dpi, HFONT font)
+{
+    FScroll = MulDiv(FScroll, dpi, FDpi);
+    FDpi = dpi;
+    FFont = font;
+    for (auto& row : FRows)
+        row->SetFont(font);
+    LayOut();
 }
 
 IRowPanel* TWinRowList::NewRow()
@@ -613,7 +677,7 @@ void TWinRowList::ScrollTo(int pos)
 {
     RECT r;
     GetClientRect(FHandle, &r);
-    const int content = static_cast<int>(FRows.size()) * TWinRowPanel::Height;
+    const int content = static_cast<int>(FRows.size()) * RowHeight();
     FScroll = std::clamp(pos, 0, std::max(0, content - static_cast<int>(r.bottom)));
     LayOut();
 }
@@ -625,7 +689,7 @@ void TWinRowList::LayOut()
     FLayingOut = true;
     RECT r;
     GetClientRect(FHandle, &r);
-    const int content = static_cast<int>(FRows.size()) * TWinRowPanel::Height;
+    const int content = static_cast<int>(FRows.size()) * RowHeight();
     // Showing or hiding the scroll bar changes the client width: set it first, then measure again.
     SCROLLINFO si{};
     si.cbSize = sizeof(si);
@@ -638,10 +702,9 @@ void TWinRowList::LayOut()
     si.nPos = FScroll;
     SetScrollInfo(FHandle, SB_VERT, &si, TRUE);
     GetClientRect(FHandle, &r);
-    const int width = std::max(0, static_cast<int>(r.right) - 5);
+    const int width = std::max(0, static_cast<int>(r.right) - ScaleToDpi(5, FDpi));
     for (size_t i = 0; i < FRows.size(); ++i)
-        MoveWindow(FRows[i]->Handle(), 0, static_cast<int>(i) * TWinRowPanel::Height - FScroll, width,
-                   TWinRowPanel::Height, TRUE);
+        MoveWindow(FRows[i]->Handle(), 0, static_cast<int>(i) * RowHeight() - FScroll, width, RowHeight(), TRUE);
     FLayingOut = false;
 }
 

@@ -28,11 +28,24 @@ HBRUSH BrushOf(TColor c);
 // Registers the window classes of this adapter (idempotent); the main window calls it before creating children.
 void RegisterWinControlClasses();
 
+// Scales a length in pixels at 96 dots per inch to `dpi` (rounded to the nearest pixel).
+inline int ScaleToDpi(int pixelsAt96, int dpi)
+{
+    return MulDiv(pixelsAt96, dpi, 96);
+}
+
+// The dots per inch of the monitor window `h` is on: GetDpiForWindow where the system has it (looked up at run time,
+// Windows 10 1607 and later), else the screen's LOGPIXELSY.
+int WindowDpi(HWND h);
+
 // A premultiplied 32-bit picture with alpha, decoded from a PNG resource through WIC. Needs COM on the thread.
 class TWinBitmap {
 public:
-    // The RCDATA resource `id` of the executable; an empty picture (0 × 0) when it is missing or undecodable.
-    static std::shared_ptr<TWinBitmap> FromResource(int id);
+    // The RCDATA resource `id` of the executable, drawn for `dpi` dots per inch (the PNG's own size at 96, scaled
+    // from it with WIC's Fant filter otherwise); an empty picture (0 × 0) when it is missing or undecodable.
+    static std::shared_ptr<TWinBitmap> FromResource(int id, int dpi = 96);
+    // Decodes the picture again for `dpi`; every image showing it shows the new size once repainted.
+    void Rescale(int dpi);
     ~TWinBitmap();
     TWinBitmap(const TWinBitmap&) = delete;
     TWinBitmap& operator=(const TWinBitmap&) = delete;
@@ -44,6 +57,8 @@ public:
 
 private:
     TWinBitmap() = default;
+    void Decode(int dpi);
+    int FResource = 0;
     HBITMAP FBitmap = nullptr;
     int FWidth = 0, FHeight = 0;
 };
@@ -198,10 +213,12 @@ private:
 
 class TWinRowList;
 
-// One device row, 41 pixels high: the icon on the left (right margin 5), the check box filling the rest.
+// One device row, 41 pixels high at 96 dpi (the window logic's unit for SetTop), scaled by the list: the icon on the left (right margin 5), the check box filling the rest.
 class TWinRowPanel : public TWinChild, public IRowPanel {
 public:
     TWinRowPanel(TWinRowList& list, HFONT font);
+    // The check box's font (the row does not own it); lays the row out again.
+    void SetFont(HFONT font);
     ~TWinRowPanel() override;
     void SetCaption(const std::string& text) override { FCaption = text; }
     std::string Caption() const override { return FCaption; }
@@ -230,13 +247,19 @@ private:
     std::unique_ptr<TWinCheckBox> FCheck;
 };
 
-// The scrolling device list: no border, no horizontal scroll bar, 5 pixels of inner spacing on the right; the rows
+// The scrolling device list: no border, no horizontal scroll bar, 5 pixels (at 96 dpi) of inner spacing on the right; the rows
 // stack from the top in their order, and a vertical scroll bar appears as soon as they need more than its height.
 class TWinRowList : public TWinChild, public IRowList {
 public:
     TWinRowList(HWND parent, int id, RECT r, HFONT font);
     ~TWinRowList() override;
     IRowPanel* NewRow() override;
+    // Scales the rows to `dpi` dots per inch and gives their check boxes `font` (not owned; it must outlive the
+    // rows or be replaced again).
+    void SetDpi(int dpi, HFONT font);
+    // A row's height in pixels at the list's DPI.
+    int RowHeight() const { return ScaleToDpi(TWinRowPanel::Height, FDpi); }
+    int Dpi() const { return FDpi; }
 
     // The rows from the top down.
     std::vector<TWinRowPanel*> Rows() const;
@@ -249,6 +272,7 @@ private:
     void ScrollTo(int pos);
 
     HFONT FFont;
+    int FDpi = 96;
     std::vector<std::unique_ptr<TWinRowPanel>> FRows; // in display order
     int FScroll = 0;                                  // pixels scrolled down
     bool FLayingOut = false;

@@ -13,8 +13,11 @@
 #include <memory>
 #include <string>
 
-// A fixed 576 × 370 client area with a single border, the system menu as the only caption button, always on top,
-// centred on the work area when shown; Tahoma 8 pt. Children carry the identifiers of app/win32/win32_ids.h.
+// A fixed 576 × 370 client area at 96 dpi with a single border, the system menu as the only caption button, always on
+// top, centred on the work area when shown (its caption kept on it where the work area is smaller than the window);
+// Tahoma 8 pt. Children carry the identifiers of app/win32/win32_ids.h.
+// Per-monitor DPI aware (the manifest says so): sizes, margins, fonts and pictures are scaled to the DPI of the monitor
+// the window is on (WindowDpi) when it is created, and again on WM_DPICHANGED, into the rectangle the system suggests.
 // Keys as in a dialog box: Tab goes through the rows, then Next, then Close; Enter presses the focused button; Escape
 // does what Close does.
 //
@@ -53,16 +56,23 @@ public:
     TWinRowList& RowList() const { return *FRowList; }
     TWinProgressBar& ProgressBar() const { return *FProgress; }
 
+    // The client area at 96 dpi, in pixels; Dpi() scales it.
     static constexpr int ClientWidth = 576, ClientHeight = 370;
+    int Dpi() const { return FDpi; }
 
 private:
     static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    // Places every control for FDpi.
+    void LayOut();
+    // Takes on new fonts, pictures and sizes for `dpi`, the frame at `suggested` (screen coordinates).
+    void ChangeDpi(int dpi, const RECT& suggested);
     void PaintBackground(HDC dc);
 
     HWND FHandle = nullptr;
-    HFONT FFont = nullptr, FBold = nullptr;
+    int FDpi = 96;
+    HFONT FFont = nullptr, FBold = nullptr; // owned, for FDpi
     RECT FMainPanel{}; // pnlMain, painted in the button face; the window's own colour shows around it
     std::string FCaption;
     TColor FColor = TColor::System(TSysColor::BtnFace);

@@ -75,7 +75,11 @@ boot() {
   drop_host_ports
 }
 
-start() { create_prefix; mkdir -p "$POOL_DIR"; boot; }
+# The DPI test sets the screen's LogPixels for the updaters it starts and removes it again; a run killed in between
+# must not leave the next one's windows at another DPI.
+reset_dpi() { wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true; }
+
+start() { create_prefix; mkdir -p "$POOL_DIR"; boot; reset_dpi; }
 stop() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
 restart() { stop; boot; }
 

@@ -16,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iterator>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -309,6 +311,82 @@ TEST_F(Win32Window, RowsStackMoveUpAndScroll)
     EXPECT_EQ(ChildRect(hl, rows.Rows()[3]->Handle()).bottom, r.bottom);
     SendMessageW(hl, WM_VSCROLL, SB_TOP, 0);
     EXPECT_EQ(ChildRect(hl, rows.Rows()[0]->Handle()).top, 0);
+}
+
+// Moved to a monitor of twice the DPI (WM_DPICHANGED with the system's suggested frame) and back: the client area, every
+// control, the fonts, the pictures and the rows double, and return to their sizes at 96 dpi.
+TEST_F(Win32Window, RescalesWhenMovedToAMonitorOfAnotherDpi)
+{
+    ASSERT_EQ(w.Dpi(), 96);
+    IRowPanel* row = w.Controls().pnlData->NewRow();
+    row->NewImage(*w.Controls().imgDev);
+    row->NewCheckBox();
+    const HWND rowHandle = dynamic_cast<TWinChild*>(row)->Handle();
+    const HWND box = GetDlgItem(rowHandle, IDC_ROWCHECK);
+    const int ids[] = {IDC_GROUPBOX1, IDC_LBLCDEVICES, IDC_LBLSTATEC, IDC_LBLSTATE, IDC_BTNPROG, IDC_BTNCANCEL,
+                       IDC_PGBMAIN,   IDC_IMGLOGOEN,   IDC_IMGLOGORU, IDC_IMGDEV,   IDC_PNLDATA, IDC_SHAPE1,
+                       IDC_SHAPE2};
+    std::vector<RECT> at96;
+    for (int id : ids)
+        at96.push_back(ChildRect(w.Handle(), Child(id)));
+    const RECT rowAt96 = ChildRect(Child(IDC_PNLDATA), rowHandle), boxAt96 = ChildRect(rowHandle, box);
+
+    auto moveTo = [&](int dpi) {
+        RECT frame{0, 0, MulDiv(576, dpi, 96), MulDiv(370, dpi, 96)};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(w.Handle(), GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongPtrW(w.Handle(), GWL_EXSTYLE)));
+        RECT suggested{10, 20, 10 + frame.right - frame.left, 20 + frame.bottom - frame.top};
+        SendMessageW(w.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT now;
+        GetWindowRect(w.Handle(), &now);
+        EXPECT_EQ(now.left, 10);
+        EXPECT_EQ(now.top, 20);
+    };
+    auto fontHeight = [](HWND h) {
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+        return lf.lfHeight;
+    };
+    auto* en = dynamic_cast<TWinImage*>(w.Controls().imgLogoEN);
+    auto* dev = dynamic_cast<TWinImage*>(w.Controls().imgDev);
+
+    moveTo(192);
+    EXPECT_EQ(w.Dpi(), 192);
+    RECT client;
+    GetClientRect(w.Handle(), &client);
+    EXPECT_EQ(client.right, 1152);
+    EXPECT_EQ(client.bottom, 740);
+    for (size_t i = 0; i < std::size(ids); ++i) {
+        SCOPED_TRACE(ids[i]);
+        const RECT r = ChildRect(w.Handle(), Child(ids[i]));
+        // The state lines are the font's line high: Tahoma's grows from 13 to 27 pixels, not 26.
+        const int slack = ids[i] == IDC_LBLSTATE || ids[i] == IDC_LBLSTATEC ? 2 : 0;
+        EXPECT_NEAR(r.left, 2 * at96[i].left, slack);
+        EXPECT_NEAR(r.top, 2 * at96[i].top, slack);
+        EXPECT_NEAR(r.right, 2 * at96[i].right, slack);
+        EXPECT_NEAR(r.bottom, 2 * at96[i].bottom, slack);
+    }
+    for (int id : {IDC_LBLSTATE, IDC_LBLSTATEC, IDC_LBLCDEVICES, IDC_BTNPROG, IDC_BTNCANCEL, IDC_GROUPBOX1})
+        EXPECT_EQ(fontHeight(Child(id)), -22) << id;
+    EXPECT_EQ(fontHeight(box), -22);
+    EXPECT_EQ(en->Picture()->Width(), 318);
+    EXPECT_EQ(en->Picture()->Height(), 114);
+    EXPECT_EQ(dev->Picture()->Width(), 30);
+    const RECT rowAt192 = ChildRect(Child(IDC_PNLDATA), rowHandle), boxAt192 = ChildRect(rowHandle, box);
+    EXPECT_EQ(rowAt192.bottom - rowAt192.top, 82);
+    EXPECT_EQ(boxAt192.left, 30 + 10); // after the doubled icon and gap
+    EXPECT_EQ(boxAt192.bottom, 82);
+
+    moveTo(96);
+    for (size_t i = 0; i < std::size(ids); ++i) {
+        const RECT r = ChildRect(w.Handle(), Child(ids[i]));
+        EXPECT_TRUE(EqualRect(&r, &at96[i])) << ids[i];
+    }
+    EXPECT_EQ(fontHeight(Child(IDC_LBLSTATE)), -11);
+    EXPECT_EQ(en->Picture()->Width(), 159);
+    const RECT rowBack = ChildRect(Child(IDC_PNLDATA), rowHandle), boxBack = ChildRect(rowHandle, box);
+    EXPECT_TRUE(EqualRect(&rowBack, &rowAt96));
+    EXPECT_TRUE(EqualRect(&boxBack, &boxAt96));
 }
 
 TEST_F(Win32Window, TimersFireFromTheMessageLoopNotEarly)

@@ -22,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -277,6 +278,137 @@ TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
     CloseAndExpectExit();
 }
 
+// Per-monitor DPI aware: started at 96, 144 and 192 dots per inch, the window and every control in it are that many
+// times their size at 96 (exactly at 192, within rounding at 144), each control lies inside its parent, every text fits
+// its control in a font of the same scale, and the texts are drawn that much larger. The screen's DPI is set in the
+// prefix's registry for the updater only: this process keeps the one it started with (wine maps no coordinates
+// between the two). Screenshots at 144 dpi (150 %) of the English and the Russian window.
+TEST_F(Win32Updater, ScalesToTheScreenDpi)
+{
+    TSampleFirmware fw;
+    fw.FlashLength = 0x800;
+    const std::wstring en = PackUpdater(fw, "updater_dpi_en");
+    fw.Name = "\xD2\xE5\xF1\xF2\xE5\xF0-1"; // "Тестер-1" in code page 1251: a Russian window
+    const std::wstring ru = PackUpdater(fw, "updater_dpi_ru");
+    const std::string why = SimUnavailable();
+    const bool device = why.empty(); // with a device, its row is measured too
+
+    struct TControl {
+        int id;
+        bool bold;   // the text's font
+        bool text;   // its text must fit
+        bool button; // a push button: one line inside its frame
+    };
+    const TControl controls[] = {
+        {IDC_GROUPBOX1, false, false, false}, {IDC_LBLCDEVICES, true, true, false},
+        {IDC_LBLSTATEC, true, true, false},   {IDC_LBLSTATE, false, true, false},
+        {IDC_BTNPROG, false, true, true},     {IDC_BTNCANCEL, false, true, true},
+        {IDC_PGBMAIN, false, false, false},   {IDC_IMGLOGOEN, false, false, false},
+        {IDC_IMGLOGORU, false, false, false}, {IDC_IMGDEV, false, false, false},
+        {IDC_PNLDATA, false, false, false},   {IDC_SHAPE1, false, false, false},
+        {IDC_SHAPE2, false, false, false},
+    };
+    std::map<int, RECT> at96;  // control id (the row's box as IDC_ROWCHECK) → its rectangle at 96 dpi
+    RECT inkAt96{};            // where the devices' heading is drawn at 96 dpi
+    auto fitsText = [](HWND h, int dpi, bool bold, int spareWidth) {
+        const RECT r = RectInParent(h);
+        HFONT font = CreateFontW(-MulDiv(11, dpi, 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+        HDC dc = GetDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, font);
+        wchar_t text[1024] = {};
+        SendMessageW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+        RECT need{0, 0, r.right - r.left - spareWidth, 0};
+        DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        SelectObject(dc, old);
+        ReleaseDC(nullptr, dc);
+        DeleteObject(font);
+        return need.right <= r.right - r.left - spareWidth && need.bottom <= r.bottom - r.top;
+    };
+    auto expectScaled = [](const RECT& got, const RECT& base, int dpi, const std::string& what) {
+        // Each docked margin and size is rounded on its own, and a text line is the font's height, which grows a
+        // little faster than the DPI (Tahoma: 13 pixels at 96 dpi, 27 at 192): a few pixels either way.
+        const int slack = 3;
+        const LONG want[4] = {MulDiv(base.left, dpi, 96), MulDiv(base.top, dpi, 96), MulDiv(base.right, dpi, 96),
+                              MulDiv(base.bottom, dpi, 96)};
+        const LONG have[4] = {got.left, got.top, got.right, got.bottom};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_LE(std::abs(have[i] - want[i]), slack)
+                << what << " at " << dpi << " dpi, edge " << i << ": " << have[i] << " instead of " << want[i];
+    };
+
+    for (const int dpi : {96, 144, 192}) {
+        SCOPED_TRACE(dpi);
+        TScreenDpi screen(dpi);
+        ASSERT_TRUE(screen.Set());
+        Launch(en);
+        Lang = 1;
+        if (device)
+            ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+        else
+            ASSERT_TRUE(WaitFor([&] { return !State().empty(); }, 10000));
+        Sleep(300); // painted
+
+        RECT client{};
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, MulDiv(576, dpi, 96));
+        EXPECT_EQ(client.bottom, MulDiv(370, dpi, 96));
+        for (const TControl& c : controls) {
+            const HWND h = Item(c.id);
+            ASSERT_NE(h, nullptr) << c.id;
+            const RECT r = RectInParent(h);
+            EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+                << "control " << c.id << " outside the client area at " << dpi << " dpi";
+            if (dpi == 96)
+                at96[c.id] = r;
+            else
+                expectScaled(r, at96[c.id], dpi, "control " + std::to_string(c.id));
+            if (c.text) {
+                EXPECT_TRUE(fitsText(h, dpi, c.bold, c.button ? MulDiv(6, dpi, 96) : 0))
+                    << "\"" << TextOf(h) << "\" does not fit control " << c.id << " at " << dpi << " dpi";
+            }
+        }
+        if (device) {
+            const HWND box = RowCheckBoxes(Item(IDC_PNLDATA))[0];
+            const HWND row = GetParent(box);
+            RECT inRow{}, rowClient{};
+            GetClientRect(row, &rowClient);
+            inRow = RectInParent(box);
+            EXPECT_TRUE(inRow.left >= 0 && inRow.top >= 0 && inRow.right <= rowClient.right &&
+                        inRow.bottom <= rowClient.bottom);
+            if (dpi == 96)
+                at96[IDC_ROWCHECK] = inRow;
+            else
+                expectScaled(inRow, at96[IDC_ROWCHECK], dpi, "the row's check box");
+            // The check mark and its gap take about 20 pixels at 96 dpi.
+            EXPECT_TRUE(fitsText(box, dpi, false, MulDiv(20, dpi, 96))) << TextOf(box);
+        }
+        // The heading's letters are that much taller and wider: drawn in a larger font, not left small.
+        const RECT ink = InkBounds(Item(IDC_LBLCDEVICES), GetSysColor(COLOR_BTNFACE));
+        if (dpi == 96) {
+            inkAt96 = ink;
+            EXPECT_GT(ink.bottom - ink.top, 6);
+        } else {
+            const double tall = static_cast<double>(ink.bottom - ink.top) / (inkAt96.bottom - inkAt96.top),
+                         wide = static_cast<double>(ink.right - ink.left) / (inkAt96.right - inkAt96.left);
+            EXPECT_NEAR(tall, dpi / 96.0, 0.2 * dpi / 96.0) << "text height against 96 dpi";
+            EXPECT_NEAR(wide, dpi / 96.0, 0.2 * dpi / 96.0) << "text width against 96 dpi";
+        }
+        if (dpi == 144)
+            Shot("win32_en_150");
+        CloseAndExpectExit();
+    }
+
+    TScreenDpi screen(144);
+    Launch(ru);
+    if (device) {
+        EXPECT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
+    }
+    Shot("win32_ru_150");
+    CloseAndExpectExit();
+}
+
 // The keys of any dialog box, pressed into the window's queue as the keyboard would: Tab goes round the row, Next and
 // Close; the focused button is the default one and Enter presses it; Escape closes the window as Close does.
 TEST_F(Win32Updater, KeyboardTabEnterEscape)
@@ -298,15 +430,18 @@ TEST_F(Win32Updater, KeyboardTabEnterEscape)
         return GetGUIThreadInfo(process.pi.dwThreadId, &gi) ? gi.hwndFocus : nullptr;
     };
     // The key goes to the focused control (or the window while none has the focus); the message loop's
-    // IsDialogMessageW handles it. Returns once the window's thread has taken it.
+    // IsDialogMessageW handles it. The key is only queued: a caller waits for its effect before pressing the next
+    // (a message sent meanwhile would be handled before it, so nothing sent can tell that it has been taken).
     auto press = [&](WPARAM key) {
         const HWND to = focused() ? focused() : window;
         PostMessageW(to, WM_KEYDOWN, key, 1);
         PostMessageW(to, WM_KEYUP, key, 0xC0000001);
-        SendMessageW(window, WM_NULL, 0, 0);
     };
-    for (int k = 0; k < 4 && focused() != row; ++k)
+    for (int k = 0; k < 4 && focused() != row; ++k) {
+        const HWND before = focused();
         press(VK_TAB);
+        WaitFor([&] { return focused() != before; }, 2000);
+    }
     ASSERT_EQ(focused(), row);
     const HWND order[] = {next, close, row, next};
     for (HWND expected : order) {

@@ -133,6 +133,47 @@ std::vector<HWND> RowCheckBoxes(HWND list)
 }
 
 namespace {
+const wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+} // namespace
+
+TScreenDpi::TScreenDpi(int dpi)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    DWORD type = 0, size = sizeof(FOld);
+    FHadValue = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&FOld), &size) ==
+                    ERROR_SUCCESS &&
+                type == REG_DWORD;
+    const DWORD value = static_cast<DWORD>(dpi);
+    FSet = RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+           ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+TScreenDpi::~TScreenDpi()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+        return;
+    if (FHadValue)
+        RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&FOld), sizeof(FOld));
+    else
+        RegDeleteValueW(key, L"LogPixels");
+    RegCloseKey(key);
+}
+
+RECT RectInParent(HWND h)
+{
+    RECT r{};
+    GetWindowRect(h, &r);
+    if (const HWND parent = GetParent(h))
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+namespace {
 
 template <class T>
 struct TCom {
@@ -200,6 +241,23 @@ int CountScreenPixels(HWND h, COLORREF color)
         if (RGB(c.px[i + 2], c.px[i + 1], c.px[i]) == color)
             ++n;
     return n;
+}
+
+RECT InkBounds(HWND h, COLORREF background)
+{
+    const TCapture c = Capture(h);
+    RECT r{c.w, c.h, 0, 0};
+    for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+            const BYTE* p = &c.px[(static_cast<size_t>(y) * static_cast<size_t>(c.w) + static_cast<size_t>(x)) * 4];
+            if (RGB(p[2], p[1], p[0]) != background) {
+                r.left = std::min<LONG>(r.left, x);
+                r.top = std::min<LONG>(r.top, y);
+                r.right = std::max<LONG>(r.right, x + 1);
+                r.bottom = std::max<LONG>(r.bottom, y + 1);
+            }
+        }
+    return r.right > r.left ? r : RECT{};
 }
 
 bool SaveWindowShot(HWND h, const std::wstring& path)

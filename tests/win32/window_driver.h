@@ -41,5 +41,28 @@ std::vector<HWND> RowCheckBoxes(HWND list);
 // How many pixels of exactly `color` the screen shows inside window h (its texts drawn in that colour, say).
 int CountScreenPixels(HWND h, COLORREF color);
 
+// The screen's dots per inch for programs started while this object lives: the `LogPixels` value of
+// HKCU\Control Panel\Desktop, which a process reads when it starts. The destructor puts back the value there was (or
+// removes it again).
+class TScreenDpi {
+public:
+    explicit TScreenDpi(int dpi);
+    ~TScreenDpi();
+    TScreenDpi(const TScreenDpi&) = delete;
+    TScreenDpi& operator=(const TScreenDpi&) = delete;
+    bool Set() const { return FSet; }
+
+private:
+    bool FSet = false, FHadValue = false;
+    DWORD FOld = 0;
+};
+
+// Window h's rectangle in its parent's client coordinates (the screen's for a top-level window), in physical pixels.
+RECT RectInParent(HWND h);
+
+// The smallest rectangle (in h's window coordinates) holding every pixel the screen shows inside window h in a colour
+// other than `background`: where its text or picture is drawn. Empty when there is none.
+RECT InkBounds(HWND h, COLORREF background);
+
 // Saves what the screen shows of window `h` (frame included) as a PNG file; false on failure.
 bool SaveWindowShot(HWND h, const std::wstring& path);
