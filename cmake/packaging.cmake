@@ -27,9 +27,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # CPack puts the summary on the Description line and this text, indented, below it.
-  set(CPACK_PACKAGE_DESCRIPTION "The updater is one window that carries one firmware package appended to its own \
-file: it finds every device whose bootloader answers on a serial port and programs flash and EEPROM of each, in \
-parallel. The nerid tool makes such updaters from Intel HEX files, for Linux and for Windows, and searches, \
+  # Lines of at most 80 columns, as Debian asks of a description.
+  set(CPACK_PACKAGE_DESCRIPTION "The updater is one window that carries one firmware package appended to its
+own file: it finds every device whose bootloader answers on a serial port and
+programs flash and EEPROM of each, in parallel. The nerid tool makes such
+updaters from Intel HEX files, for Linux and for Windows, and searches,
 programs and simulates devices from the command line.")
   # Files 0644 and folders 0755 whatever the builder's umask: the package's files belong to root and are read by all.
   set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
