@@ -25,6 +25,7 @@
 #include "tests/package/test_files.h"
 #include "timing/timing.h"
 #include "dev/child/child_process.h"
+#include "tests/e2e/sim_tool_fixture.h"
 #include "cli/firmware.h"
 #include "cli/memory_map.h"
 
@@ -33,56 +34,13 @@ using json = nlohmann::json;
 
 namespace {
 
-std::string ReadText(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 struct TRun {
     int Rc = -1;
     std::string Out, Err;
 };
 
-// One `nerid sim`: its ports, its dump file.
-struct TSim {
-    std::unique_ptr<TChild> Proc;
-    std::vector<std::string> Ports;
-    std::string DumpPath;
-};
-
-class E2ETest : public TempDirTest {
+class E2ETest : public SimToolTest {
 protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        const char* b = std::getenv("NERID_BUILD_DIR");
-        ASSERT_NE(b, nullptr) << "NERID_BUILD_DIR is not set";
-        Tools = fs::path(b) / "bin";
-        ASSERT_TRUE(fs::exists(Tools / "nerid"));
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        OldRuntime = old ? std::optional<std::string>(old) : std::nullopt;
-        const std::string runtime = PathOf("run");
-        ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        Sims.clear();
-        if (OldRuntime)
-            ::setenv("XDG_RUNTIME_DIR", OldRuntime->c_str(), 1);
-        else
-            ::unsetenv("XDG_RUNTIME_DIR");
-        TempDirTest::TearDown();
-    }
-
-    std::vector<std::string> Argv(const std::string& tool, const std::vector<std::string>& args)
-    {
-        std::vector<std::string> a = {(Tools / tool).string()};
-        a.insert(a.end(), args.begin(), args.end());
-        return a;
-    }
-
     TRun Run(const std::string& tool, const std::vector<std::string>& args)
     {
         const std::string out = PathOf("out-" + std::to_string(++Runs));
@@ -95,28 +53,6 @@ protected:
         return r;
     }
     TRun Nerid(const std::vector<std::string>& args) { return Run("nerid", args); }
-
-    // Starts `nerid sim` with count devices and a dump; returns once it has printed its ports.
-    TSim& StartSim(int count, const std::vector<std::string>& extra = {})
-    {
-        TSim s;
-        s.DumpPath = PathOf("dump-" + std::to_string(++Runs) + ".json");
-        std::vector<std::string> args = {"sim", "--count", std::to_string(count), "--dump", s.DumpPath};
-        args.insert(args.end(), extra.begin(), extra.end());
-        s.Proc = std::make_unique<TChild>(Argv("nerid", args), "", PathOf("sim-" + std::to_string(Runs) + ".err"));
-        s.Ports = s.Proc->ReadLines(static_cast<std::size_t>(count), 5000);
-        EXPECT_EQ(s.Ports.size(), static_cast<std::size_t>(count));
-        Sims.push_back(std::move(s));
-        return Sims.back();
-    }
-    // Ends a simulator as Ctrl-C would and returns its final dump.
-    json StopSim(TSim& s)
-    {
-        s.Proc->Signal(SIGTERM);
-        EXPECT_EQ(s.Proc->Wait().Rc, 0);
-        std::ifstream f(s.DumpPath);
-        return json::parse(f);
-    }
 
     // A sample firmware of 4 flash and 2 EEPROM lines (quick to program), or of other sizes.
     std::string Package(const std::vector<std::string>& args = {"--flash-bytes", "256", "--eeprom-bytes", "128"})
@@ -133,15 +69,6 @@ protected:
         return CheckPackage(FH, FirmwareContainer(hex));
     }
 
-    static std::vector<std::string> PortArgs(const std::vector<std::string>& ports)
-    {
-        std::vector<std::string> a;
-        for (const std::string& p : ports) {
-            a.push_back("--port");
-            a.push_back(p);
-        }
-        return a;
-    }
     TRun Flash(const std::string& pkg, const std::vector<std::string>& ports, const std::vector<std::string>& flags = {})
     {
         std::vector<std::string> a = {"flash", pkg, "--json"};
@@ -159,21 +86,7 @@ protected:
         return n;
     }
 
-    fs::path Tools;
-    std::optional<std::string> OldRuntime;
-    std::vector<TSim> Sims;
-    int Runs = 0;
 };
-
-// A port discovery lists that is not one of the simulators' virtual ports (empty: none). A test that lets the tool
-// search by discovery must not run where one exists: it would write to a device it did not create.
-std::string ForeignPort()
-{
-    for (const std::string& p : TBasicComPortCtrl::ListPorts())
-        if (fs::path(p).parent_path() != fs::path(VirtualPortsFolder()))
-            return p;
-    return "";
-}
 
 TEST_F(E2ETest, SimRegistersItsPortsForDiscoveryAndRemovesThemOnExit)
 {
@@ -618,7 +531,7 @@ TEST_F(E2ETest, FaultMatrix)
             rows.push_back({&c, fast});
     for (const auto& [cp, fast] : rows) {
         const TCase& c = *cp;
-        const TSim& sim = StartSim(1, c.sim); // Sims[k]: references into it do not survive the next start
+        const TSim& sim = StartSim(1, c.sim); // also Sims[k]
         int fd = -1;
         if (c.holdPort) {
             fd = ::open(sim.Ports[0].c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

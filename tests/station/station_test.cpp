@@ -28,6 +28,7 @@
 #include "cli/firmware.h"
 #include "cli/memory_map.h"
 #include "dev/child/child_process.h"
+#include "tests/e2e/sim_tool_fixture.h"
 #include "package/validate.h"
 #include "serial/comport.h"
 #include "serial/virtual_ports.h"
@@ -38,12 +39,6 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 namespace {
-
-std::string ReadText(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return std::string{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 // Every line of a records file or of the station's output, each parsed as one JSON object; a line that is not one
 // fails the test.
@@ -62,39 +57,17 @@ std::vector<json> JsonLines(const std::string& text)
     return out;
 }
 
-// A port discovery lists that is not one of the simulators' virtual ports (empty: none). A station that searches by
-// discovery must not run where one exists: it would write to a device the test did not create.
-std::string ForeignPort()
-{
-    for (const std::string& p : TBasicComPortCtrl::ListPorts())
-        if (fs::path(p).parent_path() != fs::path(VirtualPortsFolder()))
-            return p;
-    return "";
-}
-
 #define SKIP_IF_THE_MACHINE_HAS_PORTS()                                                                                \
     if (const std::string own = ForeignPort(); !own.empty())                                                           \
     GTEST_SKIP() << "discovery lists " << own << ", a port of this machine: a test writes only to its own ports"
 
-struct TSim {
-    std::unique_ptr<TChild> Proc;
-    std::vector<std::string> Ports;
-    std::string DumpPath;
-};
-
-class StationTest : public TempDirTest {
+class StationTest : public SimToolTest {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        const char* b = std::getenv("NERID_BUILD_DIR");
-        ASSERT_NE(b, nullptr) << "NERID_BUILD_DIR is not set";
-        Tools = fs::path(b) / "bin";
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        OldRuntime = old ? std::optional<std::string>(old) : std::nullopt;
-        const std::string runtime = PathOf("run");
-        ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        SimToolTest::SetUp();
+        if (HasFatalFailure())
+            return;
         Out = PathOf("station.out");
         Err = PathOf("station.err");
         Pkg = PathOf("pkg.hex");
@@ -104,44 +77,8 @@ protected:
         TZorelBootLoaderHexDataFile FH;
         Lines = CheckPackage(FH, FirmwareContainer(Pkg));
     }
-    void TearDown() override
-    {
-        Sims.clear();
-        if (OldRuntime)
-            ::setenv("XDG_RUNTIME_DIR", OldRuntime->c_str(), 1);
-        else
-            ::unsetenv("XDG_RUNTIME_DIR");
-        TempDirTest::TearDown();
-    }
-
-    std::vector<std::string> Argv(const std::string& tool, const std::vector<std::string>& args)
-    {
-        std::vector<std::string> a = {(Tools / tool).string()};
-        a.insert(a.end(), args.begin(), args.end());
-        return a;
-    }
-
-    // Starts `nerid sim` with a dump; returns once it has printed its ports.
-    TSim& StartSim(int count, const std::vector<std::string>& extra)
-    {
-        TSim s;
-        s.DumpPath = PathOf("dump-" + std::to_string(++Runs) + ".json");
-        std::vector<std::string> args = {"sim", "--count", std::to_string(count), "--dump", s.DumpPath};
-        args.insert(args.end(), extra.begin(), extra.end());
-        s.Proc = std::make_unique<TChild>(Argv("nerid", args), "", PathOf("sim-" + std::to_string(Runs) + ".err"));
-        s.Ports = s.Proc->ReadLines(static_cast<std::size_t>(count), 5000);
-        EXPECT_EQ(s.Ports.size(), static_cast<std::size_t>(count));
-        Sims.push_back(std::move(s));
-        return Sims.back();
-    }
-    // Ends a simulator as Ctrl-C would and returns its final dump: every board it has had, in line order.
-    static json StopSim(TSim& s)
-    {
-        s.Proc->Signal(SIGTERM);
-        EXPECT_EQ(s.Proc->Wait().Rc, 0);
-        std::ifstream f(s.DumpPath);
-        return json::parse(f)["devices"];
-    }
+    // Ends a simulator as Ctrl-C would; every board it has had, in line order.
+    static json StopSimBoards(TSim& s) { return StopSim(s)["devices"]; }
 
     // The station as a process, its stdout into Out and its stderr into Err.
     std::unique_ptr<TChild> Station(const std::vector<std::string>& args)
@@ -195,20 +132,6 @@ protected:
         EXPECT_EQ(board["resets"], 1) << board["identity"]["id"];
     }
 
-    static std::vector<std::string> PortArgs(const std::vector<std::string>& ports)
-    {
-        std::vector<std::string> a;
-        for (const std::string& p : ports) {
-            a.push_back("--port");
-            a.push_back(p);
-        }
-        return a;
-    }
-
-    fs::path Tools;
-    std::optional<std::string> OldRuntime;
-    std::deque<TSim> Sims; // a deque: the references StartSim hands out stay valid as more start
-    int Runs = 0;
     std::string Pkg;
     TPackageContents Lines;
     std::string Out, Err; // the station's stdout and stderr, in the test's folder
@@ -249,7 +172,7 @@ TEST_F(StationTest, ProgramsEveryBoardExactlyOnceAcrossFixtures)
     EXPECT_LT(took, 30000.0);
     EXPECT_NE(ReadText(Err).find("programmed 9, failed 0, skipped 0"), std::string::npos) << ReadText(Err);
 
-    const json boards = StopSim(sim);
+    const json boards = StopSimBoards(sim);
     std::set<std::int64_t> reset;
     for (const json& b : boards) {
         if (b["resets"] == 0) {
@@ -278,7 +201,7 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
 
     // The slow fixture is programming its board (six lines of 0.5 s): unplug it half-way.
     ::usleep(1500 * 1000);
-    StopSim(unplugged);
+    StopSimBoards(unplugged);
     TSim& late = StartSim(1, {"--replug", "0.3", "--id", "300"});
 
     const auto failed = [](const json& r) { return r["result"] == "failed" && r["id"] >= 100 && r["id"] < 200; };
@@ -327,7 +250,7 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
         << ReadText(Err);
 
     // The failing fixture: the boards with a record were each tried once (line 2 three times), and never reset.
-    for (const json& b : StopSim(failing)) {
+    for (const json& b : StopSimBoards(failing)) {
         const std::int64_t id = b["identity"]["id"];
         if (!byId.count(id))
             continue;
@@ -338,7 +261,7 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
             line2 += f["cmd"] == 2 && f["address"] == Lines.FL[2].A;
         EXPECT_EQ(line2, 6) << id; // three attempts of a frame and its re-send
     }
-    for (const json& b : StopSim(clean))
+    for (const json& b : StopSimBoards(clean))
         if (byId.count(b["identity"]["id"].get<std::int64_t>()))
             ExpectProgrammed(b);
 }
