@@ -393,9 +393,9 @@ void AddFlashCommand(CLI::App& app)
         "flash", "Checks PACKAGE as the updater does, searches the ports, classifies each device against the package "
                  "as the updater's window does and programs, all at once, every device that needs the update. Exit "
                  "code 0 only when every device it set out to program was programmed; 1 otherwise (also when no "
-                 "device was found, a port named with --port had no device, or the package is refused, saying why); 130 after Ctrl-C, 143 after SIGTERM, 129 "
-                 "after SIGHUP (a closed terminal or SSH session): the lines under way end, no device is reset after "
-                 "a failure, the results so far are printed.");
+                 "device was found, a port named with --port had no device, or the package is refused, saying "
+                 "why); 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP (a closed terminal or SSH session): "
+                 "the lines under way end, no device is reset after a failure, the results so far are printed.");
     auto o = std::make_shared<TFlashOptions>();
     cmd->add_option("PACKAGE", o->package, "updater executable, block container or Intel HEX file")->required();
     cmd->add_option("--port", o->ports, "port to use (repeatable); default: every port discovery lists");
@@ -404,10 +404,10 @@ void AddFlashCommand(CLI::App& app)
     cmd->add_flag("--json", o->json,
                   "print a JSON list, one object per device found and per --port where none answered: port, state "
                   "(needed, not required, not supported, absent), result (programmed, skipped, interrupted, port "
-                  "gone, not answering, refused, busy, absent, no access, failed), words, code, id, version_before, duration_ms, resends (requests sent again "
-                  "because the one before got no answer), latency_ms (the port driver's latency timer as read at "
-                  "open, null where there is none); [] when no device answered, {\"error\": {\"code\", "
-                  "\"message\"}} when the package is refused");
+                  "gone, not answering, refused, busy, absent, no access, failed), words, code, id, version_before, "
+                  "duration_ms, resends (requests sent again because the one before got no answer), latency_ms (the "
+                  "port driver's latency timer as read at open, null where there is none); [] when no device "
+                  "answered, {\"error\": {\"code\", \"message\"}} when the package is refused");
     cmd->add_flag("--fast", o->fast,
                   "line-rate exchange: look for each answer from the moment the request is written instead of "
                   "waiting the request's own time first, and ask the port's driver for low latency while it is "
