@@ -214,10 +214,16 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
     std::map<std::int64_t, std::vector<json>> byId;
     for (const json& r : JsonLines(out))
         byId[r["id"].get<std::int64_t>()].push_back(r);
-    int programmed = 0, failedBoards = 0, lateBoards = 0, failedRecords = 0;
+    int programmed = 0, failedBoards = 0, lateBoards = 0, failedRecords = 0, interrupted = 0;
     for (const auto& [id, rs] : byId) {
         ASSERT_EQ(rs.size(), 1u) << "board " << id << " has " << rs.size() << " records";
         const json& r = rs[0];
+        // A board under way at the Ctrl-C ends with its line, unreset: "interrupted" (at most one a fixture).
+        if (r["result"] == "interrupted" && (id < 100 || id >= 300)) {
+            ++interrupted;
+            ++failedRecords;
+            continue;
+        }
         if (id < 100) {
             EXPECT_EQ(r["port"], clean.Ports[0]);
             EXPECT_EQ(r["result"], "programmed");
@@ -240,6 +246,7 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
         }
         failedRecords += r["result"] == "failed";
     }
+    EXPECT_LE(interrupted, 2);
     EXPECT_TRUE(byId.count(200)) << out;
     EXPECT_GE(failedBoards, 2);
     EXPECT_GE(programmed, 3);
