@@ -489,10 +489,10 @@ TEST_F(E2ETest, FaultMatrix)
          "the port went away at flash line 2 (address 0x0480) (unplugged?)", "0xF002", 8000, 1, 2, {3, 3}},
         // The updater's pace leaves such a device its time for nearly every line (the identity, asked right after
         // the search's, can be lost, and on a loaded machine a line or two more); --fast loses each of the 6 lines
-        // once and gets them through re-sends, never a corrupted line. How many re-sends it took is in the words:
-        // only their start is compared ("*").
+        // once (a slow host, as under a sanitizer, now and then comes late enough to be heard) and gets them through
+        // re-sends, never a corrupted line. How many re-sends it took is in the words: only their start is compared.
         {"deaf 10 ms after each answer", {"--fault", "deaf=10"}, "", false, 0, "programmed", "programmed*", "", 25000,
-         -1, 0, {0, 3}, {6, 7}},
+         -1, 0, {0, 3}, {4, 7}},
         {"short identity", {"--fault", "short-id"}, "", false, 1, "absent", notFound, "", 8000},
         {"garbage before a reply", {"--fault", "garbage"}, "", false, 1, "absent", notFound, "", 8000},
         {"wrong first byte", {"--fault", "wrong-first"}, "", false, 1, "absent", notFound, "", 8000},
