@@ -269,7 +269,8 @@ TEST_F(StationTest, FailuresAreReportedOncePerBoardAndTheOthersGoOn)
         EXPECT_EQ(line2, 6) << id; // three attempts of a frame and its re-send
     }
     for (const json& b : StopSimBoards(clean))
-        if (byId.count(b["identity"]["id"].get<std::int64_t>()))
+        if (const auto r = byId.find(b["identity"]["id"].get<std::int64_t>());
+            r != byId.end() && r->second[0]["result"] == "programmed")
             ExpectProgrammed(b);
 }
 
