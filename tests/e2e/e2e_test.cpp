@@ -346,30 +346,10 @@ TEST_F(E2ETest, ASignalEndsTheLineUnderWayAndLeavesTheDeviceUnreset)
 TEST_F(E2ETest, OnATerminalOneProgressBarThenAResultLinePerDevice)
 {
     TSim& sim = StartSim(2);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string terminal = ptsname(master);
-    std::string text;
-    {
-        TChild flash(Argv("nerid", {"flash", Package(), "--port", sim.Ports[0], "--port", sim.Ports[1]}), terminal,
-                     PathOf("tty.err"));
-        const double end = NowMs() + 20000;
-        for (;;) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                char buf[512];
-                const ssize_t n = ::read(master, buf, sizeof buf);
-                if (n <= 0)
-                    break; // the tool has closed the terminal
-                text.append(buf, static_cast<std::size_t>(n));
-            }
-            ASSERT_LT(NowMs(), end) << text;
-        }
-        EXPECT_EQ(flash.Wait().Rc, 0);
-    }
-    ::close(master);
+    int rc = -1;
+    const std::string text = RunOnTerminal(
+        Argv("nerid", {"flash", Package(), "--port", sim.Ports[0], "--port", sim.Ports[1]}), 20000, rc);
+    EXPECT_EQ(rc, 0);
     // Each device reports 0, 20, ... 100: the bar shows their mean, never going back, ending at 100 %.
     std::vector<double> shown;
     const std::regex bar("\\r\\[[#-]{40}\\] +([0-9.]+)%");

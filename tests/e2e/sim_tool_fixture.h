@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <deque>
@@ -23,6 +27,7 @@
 #include "serial/comport.h"
 #include "serial/virtual_ports.h"
 #include "tests/package/test_files.h"
+#include "timing/timing.h"
 
 inline std::string ReadText(const std::filesystem::path& p)
 {
@@ -101,6 +106,38 @@ protected:
         EXPECT_EQ(s.Proc->Wait().Rc, 0);
         std::ifstream f(s.DumpPath);
         return nlohmann::json::parse(f);
+    }
+
+    // Runs a tool of the build folder with its stdout on a pseudo-terminal of the test's own and collects all it
+    // writes there until it closes the terminal (at most limitMs: then the test fails). Sets Rc to its exit code.
+    std::string RunOnTerminal(const std::vector<std::string>& argv, double limitMs, int& Rc)
+    {
+        Rc = -1;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        EXPECT_GE(master, 0);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return "";
+        }
+        std::string text;
+        {
+            TChild tool(argv, ptsname(master), PathOf("tty.err"));
+            const double end = NowMs() + limitMs;
+            while (NowMs() < end) {
+                pollfd p{master, POLLIN, 0};
+                if (::poll(&p, 1, 20) > 0) {
+                    char buf[512];
+                    const ssize_t n = ::read(master, buf, sizeof buf);
+                    if (n <= 0)
+                        break; // the tool has closed the terminal
+                    text.append(buf, static_cast<std::size_t>(n));
+                }
+            }
+            EXPECT_LT(NowMs(), end) << "still writing to its terminal after " << limitMs << " ms: " << text;
+            Rc = tool.Wait().Rc;
+        }
+        ::close(master);
+        return text;
     }
 
     static std::vector<std::string> PortArgs(const std::vector<std::string>& ports)

@@ -108,7 +108,7 @@ TEST_F(GtkFace, ControlsSitWhereTheDesignPutsThem)
     EXPECT_EQ(state.x, 202);
     EXPECT_FALSE(gtk_widget_get_visible(Named("lblAccess")));
     ASSERT_NE(C.lblAccess, nullptr);
-    C.lblAccess->SetText("No access to /dev/ttyUSB0: add your user to the group \"dialout\", then log in again.");
+    C.lblAccess->SetText("No access to /dev/ttyNRU0: add your user to the group \"dialout\", then log in again.");
     Settle(300);
     const TBox access = InWindow(Named("lblAccess")), moved = InWindow(Named("lblState"));
     EXPECT_TRUE(gtk_widget_get_visible(Named("lblAccess")));

@@ -349,31 +349,11 @@ TEST_F(StationTest, CtrlCEndsWithASummaryAndTheExitCode)
 TEST_F(StationTest, OnATerminalALiveStatusLine)
 {
     TSim& sim = StartSim(2, {"--replug", "0.3"});
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string terminal = ptsname(master);
-    std::string text;
-    {
-        auto a = PortArgs(sim.Ports);
-        a.insert(a.begin(), {"flash", Pkg, "--watch", "--count", "4"});
-        TChild station(Argv("nerid", a), terminal, PathOf("tty.err"));
-        const double end = NowMs() + 30000;
-        for (;;) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                char buf[512];
-                const ssize_t n = ::read(master, buf, sizeof buf);
-                if (n <= 0)
-                    break; // the station has closed the terminal
-                text.append(buf, static_cast<std::size_t>(n));
-            }
-            ASSERT_LT(NowMs(), end) << text;
-        }
-        EXPECT_EQ(station.Wait().Rc, 0);
-    }
-    ::close(master);
+    auto a = PortArgs(sim.Ports);
+    a.insert(a.begin(), {"flash", Pkg, "--watch", "--count", "4"});
+    int rc = -1;
+    const std::string text = RunOnTerminal(Argv("nerid", a), 30000, rc);
+    EXPECT_EQ(rc, 0);
     const std::regex status("\\rprogramming ([0-9]+)(?::((?: [^ |]+ [0-9]+%)+))? \\| done ([0-9]+) "
                             "\\| failed 0 "
                             "\\| skipped 0 \\| absent ([0-9]+)");
