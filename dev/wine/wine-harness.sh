@@ -67,12 +67,36 @@ drop_host_ports() {
   done
 }
 
+# The first program of a new wineserver runs wineboot, which opens wine's desktop (explorer.exe /desktop) without a
+# screen, DISPLAY being unset here; the server keeps that desktop about a second after its last program leaves.
+# A window test started meanwhile joins that desktop, where no window can be made ("no driver could be loaded"),
+# and keeps it alive for the tests after it. So the harness returns only once that desktop has closed.
+desktop_pids() {
+  local pid
+  for pid in $(pgrep -f 'explorer\.exe /desktop' || true); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
+}
+
+wait_desktop_closed() {
+  local deadline=$((SECONDS + 20))
+  while [ -n "$(desktop_pids)" ]; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "wine-harness: wine's desktop without a screen is still open after 20 s; window tests may fail" >&2
+      return 0
+    fi
+    sleep 0.1
+  done
+}
+
 # A warm wineserver, with the device manager started (it reads the port mappings only when the server starts).
 # A server that already runs is kept: wineserver -p then fails, and that is fine.
 boot() {
   wineserver -p </dev/null >/dev/null 2>&1 || true # a daemon: it must not hold a caller's pipe open
   wine cmd /c exit >/dev/null 2>&1 || true
   drop_host_ports
+  wait_desktop_closed
 }
 
 # The DPI test sets the screen's LogPixels for the updaters it starts and removes it again; a run killed in between
