@@ -16,8 +16,7 @@ constexpr std::size_t kTrailerSize = 8;
 
 // Platform members (posix/, win32/): the name under which the running executable's own file can be opened
 // (/proc/self/exe, which survives a rename; the wide-character GetModuleFileNameW path, whatever its characters),
-// and its real path for finding files beside it, in the form the C runtime's narrow file functions open (on
-// Windows the ANSI code page, or the short 8.3 form when the long path has characters outside it).
+// and its real path for finding files beside it, as UTF-8 text (base/utf8_path.h turns it back into a path).
 // Both are empty when the system cannot tell.
 std::filesystem::path OwnExecutableFile();
 std::string OwnExecutablePath();

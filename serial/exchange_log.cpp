@@ -3,9 +3,9 @@
 
 #include "base/error.h"
 #include "base/format.h"
+#include "base/utf8_path.h"
 
-#include <cstdio>
-#include <memory>
+#include <fstream>
 
 void WriteLogLine(const std::string& pFileName, const std::string& pText, bool pTimeStamp)
 {
@@ -16,12 +16,12 @@ void WriteLogLine(const std::string& pFileName, const std::string& pText, bool p
     }
     line += pText;
     line += "\r\n";
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(pFileName.c_str(), "ab"), &std::fclose);
+    std::ofstream f(Utf8Path(pFileName), std::ios::binary | std::ios::app);
     if (!f)
         throw Exception("Не удалось открыть файл \"" + pFileName + "\"");
-    const bool written = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
-    const bool closed = std::fclose(f.release()) == 0;
-    if (!written || !closed)
+    f.write(line.data(), static_cast<std::streamsize>(line.size()));
+    f.close(); // flushes: a full disk shows here
+    if (!f)
         throw Exception("Не удалось записать файл \"" + pFileName + "\"");
 }
 

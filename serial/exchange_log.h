@@ -28,7 +28,7 @@ struct TLocalTime {
     int Year, Month, Day, Hour, Minute, Second, Milli;
 };
 TLocalTime LocalNow();
-// Folder of the running executable, with a trailing separator.
+// Folder of the running executable, with a trailing separator. Paths here are UTF-8 text (base/utf8_path.h).
 std::string ExecutableFolder();
 // Creates the folder when missing; failures are not reported (the file open reports them).
 void EnsureFolder(const std::string& pFolder);

@@ -1,12 +1,13 @@
-// The running executable's own file on Windows: GetModuleFileNameW, opened through its wide-character path; for
-// finding files beside it, also given in the form the C runtime's narrow file functions open (the ANSI code page; the
-// short 8.3 form when the long path has characters outside it).
+// The running executable's own file on Windows: GetModuleFileNameW, opened through its wide-character path, and the
+// same path as UTF-8 text for finding files beside it.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 
 #include "package/embedded.h"
+
+#include "base/utf8_path.h"
 
 #include <vector>
 
@@ -28,36 +29,9 @@ std::wstring ModulePath()
     }
 }
 
-// The path in the ANSI code page, or empty when some character has no exact form there.
-std::string ToAnsi(const std::wstring& w)
-{
-    if (w.empty())
-        return {};
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                      nullptr, &lossy);
-    if (n <= 0 || lossy)
-        return {};
-    std::string s(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                        &lossy);
-    return lossy ? std::string() : s;
-}
-
 } // namespace
 
-std::string OwnExecutablePath()
-{
-    const std::wstring path = ModulePath();
-    std::string ansi = ToAnsi(path);
-    if (!ansi.empty() || path.empty())
-        return ansi;
-    std::vector<wchar_t> shortPath(path.size() + 1);
-    const DWORD n = GetShortPathNameW(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-    if (n == 0 || n >= shortPath.size())
-        return {};
-    return ToAnsi(std::wstring(shortPath.data(), n));
-}
+std::string OwnExecutablePath() { return PathUtf8(ModulePath()); }
 
 // Short names are disabled by default on every volume but the system one: the package is read through the long
 // wide-character path, never through the narrow form.

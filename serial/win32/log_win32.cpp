@@ -1,10 +1,11 @@
 // Windows parts of the exchange log: the folder of the own executable (GetModuleFileNameW, through the package
-// library), local time with milliseconds, folder creation. Paths are in the form the C runtime's file functions
-// open (the ANSI code page), as OwnExecutablePath gives them.
+// library), local time with milliseconds, folder creation. Paths are UTF-8 and reach the system as wide
+// characters, so that a folder of any name works where short names are disabled.
 #include "serial/win32/win32_api.h"
 
 #include "serial/exchange_log.h"
 
+#include "base/utf8_path.h"
 #include "package/embedded.h"
 
 TLocalTime LocalNow()
@@ -21,4 +22,4 @@ std::string ExecutableFolder()
     return sep == std::string::npos ? std::string(".\\") : path.substr(0, sep + 1);
 }
 
-void EnsureFolder(const std::string& pFolder) { CreateDirectoryA(pFolder.c_str(), nullptr); }
+void EnsureFolder(const std::string& pFolder) { CreateDirectoryW(Utf8Path(pFolder).c_str(), nullptr); }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/utf8_path.h"
 #include "package/embedded.h"
 #include "tests/package/test_files.h"
 #include "tests/cli/process.h"
@@ -59,7 +60,7 @@ protected:
     {
         const std::string p = PathOf(ToolName("base"));
         namespace fs = std::filesystem;
-        fs::copy_file(fs::path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
+        fs::copy_file(Utf8Path(OwnExecutablePath()).parent_path() / ToolName("test_tools_base"), p,
                       fs::copy_options::overwrite_existing);
         fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
         return p;

@@ -1,11 +1,16 @@
-// Setup storage: INI files with our own reader/writer.
+// Setup storage (INI files with our own reader/writer) and the exchange log's files.
+#include "serial/exchange_log.h"
 #include "serial/ini_file.h"
 #include "serial/records.h"
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "tests/serial/setup_fixtures.h"
 
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <regex>
 
 using IniStorage = TempFolder;
 
@@ -72,5 +77,31 @@ TEST_F(IniStorage, WriteFailureIsReported)
         FAIL() << "no failure";
     } catch (const Exception& e) {
         EXPECT_EQ(std::string(e.what()), "Не удалось записать файл \"" + file + "\"");
+    }
+}
+
+using ExchangeLogFile = TempFolder;
+
+// A log file goes where its UTF-8 name says, whatever the characters (the folder beside an updater may be called
+// anything); each call appends one line with a CR LF end; a file that cannot be opened is reported by its name.
+TEST_F(ExchangeLogFile, AppendsUnderAnyNameAndReportsAMissingFolder)
+{
+    const std::string folder = dir + "/Журнал 固件 ✓"; // "Журнал 固件 ✓"
+    EnsureFolder(folder);
+    EnsureFolder(folder); // already there: nothing happens
+    const std::string file = folder + "/COM3-2026-12-11.log";
+    WriteLogLine(file, ">> F0 00 99", false);
+    WriteLogLine(file, "<< F0 01", true);
+    std::ifstream in(Utf8Path(file), std::ios::binary);
+    ASSERT_TRUE(in) << "the log is not where its name says";
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(>> F0 00 99\r\n\d\d:\d\d:\d\d\.\d{3}: << F0 01\r\n)"))) << text;
+
+    const std::string missing = dir + "/no-such-folder/COM3.log";
+    try {
+        WriteLogLine(missing, "x", false);
+        FAIL() << "no failure";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Не удалось открыть файл \"" + missing + "\"");
     }
 }

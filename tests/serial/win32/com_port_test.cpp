@@ -8,6 +8,7 @@
 #include "serial/exchange_log.h"
 
 #include "base/error.h"
+#include "base/utf8_path.h"
 #include "timing/timing.h"
 
 #include <algorithm>
@@ -283,10 +284,10 @@ protected:
 TEST_F(ComPortLog, EntriesGoIntoTheLogFolderBesideTheExecutable)
 {
     // The folder is beside this program's own file.
-    char self[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     ASSERT_GT(n, 0u);
-    std::string folder(self, n);
+    std::string folder = PathUtf8(std::wstring(self, n));
     folder = folder.substr(0, folder.find_last_of('\\') + 1) + "Log";
     EXPECT_EQ(LogFolder(), folder);
 
