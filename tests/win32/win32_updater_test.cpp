@@ -47,11 +47,16 @@ class Win32Updater : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(WinePath(kScreens)); }
 
-    // Starts `exe` and waits for its window to show.
+    // Starts `exe` and waits for its window to show; a fatal failure otherwise (callers wrap it in
+    // ASSERT_NO_FATAL_FAILURE), saying whether the updater still runs or how it ended.
     void Launch(const std::wstring& exe)
     {
         ASSERT_TRUE(process.Start(exe));
-        ASSERT_TRUE(WaitFor([&] { return (window = FindUpdaterWindow(process.pi.dwProcessId)) != nullptr; }, 20000));
+        if (!WaitFor([&] { return (window = FindUpdaterWindow(process.pi.dwProcessId)) != nullptr; }, 20000)) {
+            const long rc = process.Wait(0);
+            FAIL() << "no updater window within 20 s; the updater "
+                   << (rc == -1 ? std::string("still runs") : "ended with exit code " + std::to_string(rc));
+        }
     }
     HWND Item(int id) const { return GetDlgItem(window, id); }
     std::string State() const { return TextOf(Item(IDC_LBLSTATE)); }
@@ -125,7 +130,7 @@ protected:
     {
         if (const std::string why = SimUnavailable(); !why.empty())
             GTEST_SKIP() << "no simulated device on COM5: " << why;
-        Launch(exe);
+        ASSERT_NO_FATAL_FAILURE(Launch(exe));
         Lang = lang == "ru" ? 0 : 1;
         EXPECT_EQ(TextOf(Item(IDC_LBLCDEVICES)), LangText(14));
         EXPECT_EQ(TextOf(Item(IDC_BTNPROG)), LangText(17));
@@ -166,7 +171,7 @@ protected:
 
 TEST_F(Win32Updater, WithoutAPackageShowsTheFailureLineInEnglish)
 {
-    Launch(WinePath(kTools + "/nerid-programmer.exe"));
+    ASSERT_NO_FATAL_FAILURE(Launch(WinePath(kTools + "/nerid-programmer.exe")));
     ASSERT_TRUE(WaitFor([&] { return !State().empty(); }, 5000));
     EXPECT_EQ(State(), "Error [0x0301]: Data corrupted.");
     EXPECT_EQ(TextOf(window), " v.0.00 (isp.0, izm.0)");
@@ -264,7 +269,7 @@ TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
     const std::string text{std::istreambuf_iterator<char>(info), std::istreambuf_iterator<char>()};
     EXPECT_NE(text.find("name:          Тестер-1\r\n"), std::string::npos) << text;
 
-    Launch(exe);
+    ASSERT_NO_FATAL_FAILURE(Launch(exe));
     // The caption shows the package's header in Russian (chosen by the Cyrillic name): the updater read its own file.
     const std::string version = " v.1.05 (исп.2, изм.0)";
     EXPECT_TRUE(WaitFor(
@@ -342,7 +347,7 @@ TEST_F(Win32Updater, ScalesToTheScreenDpi)
         SCOPED_TRACE(dpi);
         TScreenDpi screen(dpi);
         ASSERT_TRUE(screen.Set());
-        Launch(en);
+        ASSERT_NO_FATAL_FAILURE(Launch(en));
         Lang = 1;
         if (device)
             ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
@@ -401,7 +406,7 @@ TEST_F(Win32Updater, ScalesToTheScreenDpi)
     }
 
     TScreenDpi screen(144);
-    Launch(ru);
+    ASSERT_NO_FATAL_FAILURE(Launch(ru));
     if (device) {
         EXPECT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
     }
@@ -418,7 +423,7 @@ TEST_F(Win32Updater, KeyboardTabEnterEscape)
     const std::wstring exe = PackUpdater(fw, "updater_keys");
     if (const std::string why = SimUnavailable(); !why.empty())
         GTEST_SKIP() << "no simulated device on COM5: " << why;
-    Launch(exe);
+    ASSERT_NO_FATAL_FAILURE(Launch(exe));
     Lang = 1;
     ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
     ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(Item(IDC_BTNPROG)) != FALSE; }, 5000));
@@ -464,7 +469,7 @@ TEST_F(Win32Updater, ClosingDuringAProgrammingRunEndsTheProcessAtOnce)
     const std::wstring exe = PackUpdater(fw, "updater_close");
     if (const std::string why = SimUnavailable(); !why.empty())
         GTEST_SKIP() << "no simulated device on COM5: " << why;
-    Launch(exe);
+    ASSERT_NO_FATAL_FAILURE(Launch(exe));
     Lang = 1;
     ASSERT_TRUE(WaitFor([&] { return RowCheckBoxes(Item(IDC_PNLDATA)).size() == 1; }, 30000)) << State();
     SendMessageW(Item(IDC_BTNPROG), BM_CLICK, 0, 0);

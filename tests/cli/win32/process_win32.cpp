@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "package/embedded.h"
 
@@ -82,8 +83,15 @@ TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessW(Wide(Program).c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    // A run that never happened says why in its Err, so that a failing test shows the cause, not just Rc -1.
+    std::string failure;
+    if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE)
+        failure = "RunProgram: cannot create " + (out == INVALID_HANDLE_VALUE ? OutFile : ErrFile) + " (error " +
+                  std::to_string(GetLastError()) + ")";
+    else if (!CreateProcessW(Wide(Program).c_str(), cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                             &pi))
+        failure = "RunProgram: cannot start " + Program + " (error " + std::to_string(GetLastError()) + ")";
+    else {
         WaitForSingleObject(pi.hProcess, INFINITE);
         DWORD code = 0;
         if (GetExitCodeProcess(pi.hProcess, &code))
@@ -96,6 +104,8 @@ TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args
             CloseHandle(h);
     r.Out = Take(OutFile);
     r.Err = Take(ErrFile);
+    if (!failure.empty())
+        r.Err = failure;
     return r;
 }
 
