@@ -86,7 +86,7 @@ public:
     {
         if (path.empty())
             return;
-        FFile = std::fopen(path.c_str(), "ab");
+        FFile = OpenForAppending(path);
         if (!FFile)
             throw Exception(Format("cannot open the records file %s: %s", path.c_str(), std::strerror(errno)));
     }

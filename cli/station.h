@@ -25,5 +25,7 @@ void RunStation(const TStationOptions& o, const TZorelBootLoaderInfo& B,
                 std::shared_ptr<const AZorelBootLoaderDataLines> FL,
                 std::shared_ptr<const AZorelBootLoaderDataLines> EE);
 
-// Forces what was written to f onto the disk, so that a record survives a crash of the machine. Platform part.
+// Platform parts. Opens the records file (a UTF-8 name, whatever its characters) for appending; null with errno set
+// when it cannot. Forces what was written to f onto the disk, so that a record survives a crash of the machine.
+std::FILE* OpenForAppending(const std::string& Utf8Path);
 void SyncFileToDisk(std::FILE* f);

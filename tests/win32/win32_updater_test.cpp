@@ -1,8 +1,9 @@
 // nerid-programmer.exe end to end under wine, driven from this process with window messages: the failure line of an
 // executable without a package, and updaters packed by nerid.exe that find a simulated device on COM5, list it,
 // program it when Next is clicked and end "Completed successfully", with the device holding the package; the same
-// for an updater signed after packing (made by sign_updater.sh), and an updater and nerid.exe in a folder whose name
-// has characters of several scripts. Screenshots of each state go to the build folder's screens/.
+// for an updater signed after packing (made by sign_updater.sh), and an updater, nerid.exe and a station's records
+// file in a folder whose name has characters of several scripts. Screenshots of each state go to the build folder's
+// screens/.
 #include "base/format.h"
 #include "base/texts.h"
 #include "app/win32/win32_ids.h"
@@ -281,6 +282,22 @@ TEST_F(Win32Updater, UpdaterAndToolInAFolderOfAnyName)
         << TextOf(window);
     EXPECT_EQ(State().find("0x0301"), std::string::npos) << State(); // not "Data corrupted"
     CloseAndExpectExit();
+
+    // A production station keeps its records in that folder too: one board programmed, its record written there.
+    if (const std::string why = SimUnavailable(); !why.empty())
+        GTEST_SKIP() << "no simulated device on COM5 for the station: " << why;
+    const fs::path records = folder / L"записи.jsonl";
+    const fs::path output = folder / L"station.txt";
+    const long rc = RunAndWait(nerid + L"flash \"" + exe + L"\" --port COM5 --watch --count 1 --json --log \"" +
+                                   records.wstring() + L"\"",
+                               60000, output.wstring());
+    std::ifstream out(output, std::ios::binary);
+    EXPECT_EQ(rc, 0) << std::string{std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>()};
+    std::ifstream in(records, std::ios::binary);
+    ASSERT_TRUE(in) << "no records file in the folder";
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(nlohmann::json::parse(line).value("result", ""), "programmed") << line;
 }
 
 // Per-monitor DPI aware: started at 96, 144 and 192 dots per inch, the window and every control in it are that many
