@@ -66,6 +66,15 @@ protected:
         return p;
     }
 
+    // `command input -o out` for pack or container; pack gets the small base.
+    std::vector<std::string> WriteArgs(const std::string& command, const std::string& input, const std::string& out)
+    {
+        std::vector<std::string> args = {command, input, "-o", out};
+        if (command == "pack")
+            args.insert(args.end(), {"--base", Base()});
+        return args;
+    }
+
     nlohmann::json InfoJson(const std::string& file)
     {
         const TRun r = Nerid({"info", file, "--json"});

@@ -273,12 +273,7 @@ TEST_P(DamagedHex, IsRefusedWithItsLineOrReadAsTheSample)
 
     for (const char* command : {"pack", "container"}) {
         SCOPED_TRACE(command);
-        std::vector<std::string> args = {command, PathOf("d.hex"), "-o", PathOf("out")};
-        if (std::string(command) == "pack") {
-            args.push_back("--base");
-            args.push_back(Base());
-        }
-        const TRun r = Nerid(args);
+        const TRun r = Nerid(WriteArgs(command, PathOf("d.hex"), PathOf("out")));
         if (refusal.empty()) {
             EXPECT_EQ(r.Rc, 0) << r.Err;
             EXPECT_EQ(r.Err, "");
@@ -411,11 +406,7 @@ TEST_F(ToolsTest, DataPastTheEndOfProgramWarnsAndStrictRefuses)
         "(a shifted record, or a header not updated?)\n";
     for (const char* command : {"container", "pack"}) {
         SCOPED_TRACE(command);
-        std::vector<std::string> args = {command, PathOf("w.hex"), "-o", PathOf("out")};
-        if (std::string(command) == "pack") {
-            args.push_back("--base");
-            args.push_back(Base());
-        }
+        std::vector<std::string> args = WriteArgs(command, PathOf("w.hex"), PathOf("out"));
         TRun r = Nerid(args);
         EXPECT_EQ(r.Rc, 0) << r.Err;
         EXPECT_EQ(r.Err, warnings);
